@@ -1,0 +1,5 @@
+// Windows only: defines the GUIDs and property keys that the system headers
+// merely declare, so the executable links without further libraries.
+#include <initguid.h>
+
+#include "endpoints/core_audio.h"

@@ -1,0 +1,58 @@
+// Runs the built executables as a host does and reads their streams.
+#include <gtest/gtest.h>
+
+#include <nlohmann/json.hpp>
+#include <string>
+#include <vector>
+
+#include "tests/process_runner.h"
+
+namespace {
+
+struct Build {
+  const char* name;
+  std::vector<std::string> launcher;  // empty: run directly
+  std::string path;
+  const char* lineEnding;
+};
+
+std::vector<Build> availableBuilds() {
+  std::vector<Build> builds = {{"audiotap-sim", {}, AUDIOTAP_SIM_PATH, "\n"},
+                               {"audiotap", {}, AUDIOTAP_LINUX_PATH, "\n"}};
+  const std::string wine = findOnPath("wine");
+  const char* prefix = std::getenv("WINEPREFIX");
+  if (!wine.empty() && prefix != nullptr && fileExists(AUDIOTAP_WINDOWS_EXE))
+    builds.push_back({"audiotap.exe", {wine}, AUDIOTAP_WINDOWS_EXE, "\r\n"});
+  return builds;
+}
+
+ProcessResult run(const Build& build, const std::vector<std::string>& arguments) {
+  std::vector<std::string> command = build.launcher;
+  command.push_back(build.path);
+  command.insert(command.end(), arguments.begin(), arguments.end());
+  return runProcess(command, {{"WINEDEBUG", "-all"}});
+}
+
+TEST(MissingTarget, EveryBuildReportsItAndExitsThree) {
+  const std::vector<std::vector<std::string>> argumentLists = {
+      {}, {"--exclude-pid", "42"}, {"--mic"}, {"--system"}, {"--mic=default", "--SYSTEM", "1"}};
+  const auto builds = availableBuilds();
+  if (builds.size() < 3 && std::getenv("AUDIOTAP_REQUIRE_WINE") != nullptr)
+    FAIL() << "audiotap.exe under Wine was required but is not available";
+  for (const auto& build : builds) {
+    for (const auto& arguments : argumentLists) {
+      const ProcessResult result = run(build, arguments);
+      const std::string expected =
+          std::string("{\"event\":\"fault\",\"reason\":\"capture.targetMissing\",\"detail\":\"no-target\"}") +
+          build.lineEnding;
+      EXPECT_EQ(result.standardError, expected) << build.name << " with " << arguments.size() << " arguments";
+      EXPECT_EQ(result.standardOutput, "") << build.name;
+      EXPECT_EQ(result.exitStatus, 3) << build.name;
+      const auto event = nlohmann::json::parse(splitLines(result.standardError).at(0));
+      EXPECT_EQ(event["reason"], "capture.targetMissing");
+      EXPECT_EQ(event.size(), 3u);
+    }
+  }
+}
+
+}  // namespace

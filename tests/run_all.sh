@@ -1,0 +1,22 @@
+#!/usr/bin/env bash
+# Builds both targets and runs every test: unit tests, black-box runs of
+# audiotap-sim and audiotap, and audiotap.exe under Wine.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+
+cmake --preset linux >/dev/null
+cmake --build --preset linux
+cmake --preset windows-mingw >/dev/null
+cmake --build --preset windows-mingw
+
+# A private Wine prefix, made once per build tree.
+export WINEDEBUG=-all
+export WINEPREFIX="$PWD/build/wineprefix"
+if [ ! -f "$WINEPREFIX/system.reg" ]; then
+  mkdir -p "$WINEPREFIX"
+  wineboot -i >/dev/null 2>&1 || true
+  wineserver -w || true
+fi
+export AUDIOTAP_REQUIRE_WINE=1
+
+ctest --preset linux "$@"
