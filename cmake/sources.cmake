@@ -1,21 +1,12 @@
-# One list per library, so that the Windows build and the portable builds
-# compile exactly the same logic.
-set(AUDIOTAP_LOGIC_SOURCES
-  app/command_line.cpp
-  app/stop_flag.cpp
-  app/run_sequences.cpp
-  events/json_escape.cpp
-  events/event_lines.cpp
-)
+# Sources by folder, so that the Windows build and the portable builds compile
+# exactly the same logic and a new file needs no list edit.
+file(GLOB AUDIOTAP_LOGIC_SOURCES CONFIGURE_DEPENDS
+  ${CMAKE_SOURCE_DIR}/app/*.cpp
+  ${CMAKE_SOURCE_DIR}/events/*.cpp
+  ${CMAKE_SOURCE_DIR}/endpoints/*.cpp
+  ${CMAKE_SOURCE_DIR}/pipeline/*.cpp)
+list(FILTER AUDIOTAP_LOGIC_SOURCES EXCLUDE REGEX "/app/main\\.cpp$|/endpoints/core_audio_guids\\.cpp$")
 
-set(AUDIOTAP_PORTABLE_SOURCES
-  platform/portable/com_memory.cpp
-  platform/portable/text_conversion.cpp
-)
-
-set(AUDIOTAP_SIM_SOURCES
-  platform/sim/virtual_clock.cpp
-  platform/sim/sim_runtime.cpp
-)
-
-set(AUDIOTAP_PULSE_SOURCES)
+file(GLOB AUDIOTAP_PORTABLE_SOURCES CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/platform/portable/*.cpp)
+file(GLOB AUDIOTAP_SIM_SOURCES CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/platform/sim/*.cpp)
+file(GLOB AUDIOTAP_PULSE_SOURCES CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/platform/pulse/*.cpp)

@@ -1,4 +1,4 @@
-#include "tests/process_runner.h"
+#include "tests/support/process_runner.h"
 
 #include <fcntl.h>
 #include <poll.h>

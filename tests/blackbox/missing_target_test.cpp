@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-#include "tests/process_runner.h"
+#include "tests/support/process_runner.h"
 
 namespace {
 

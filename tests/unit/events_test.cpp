@@ -6,7 +6,7 @@
 #include "events/event_lines.h"
 #include "events/json_escape.h"
 #include "events/faults.h"
-#include "tests/stream_capture.h"
+#include "tests/support/stream_capture.h"
 
 namespace {
 

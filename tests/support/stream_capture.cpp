@@ -1,4 +1,4 @@
-#include "tests/stream_capture.h"
+#include "tests/support/stream_capture.h"
 
 #include <unistd.h>
 

@@ -1,0 +1,53 @@
+// One captured source: its platform objects, the facts of its device format,
+// its 16 kHz resampler state and its ring of converted samples.
+#pragma once
+
+#include <cstdint>
+
+#include "endpoints/core_audio.h"
+
+inline constexpr int kRingCapacity = 64000;        // 4 s at 16 kHz
+inline constexpr int kFriendlyNameSize = 256;
+inline constexpr int kMaxSlots = 2;
+inline constexpr int kOutputFrameCapacity = 16000;  // one second, two channels
+
+// Counts only grow; the sample with count c lives in entry c % kRingCapacity.
+struct SampleRing {
+  std::int16_t samples[kRingCapacity];
+  std::int64_t writeCount;
+  std::int64_t readCount;
+};
+
+struct CaptureSlot {
+  const char* label;  // "mic" or "desktop"
+  IMMDevice* device;
+  IAudioClient* audioClient;
+  IAudioCaptureClient* captureClient;
+  WAVEFORMATEX* mixFormat;
+  std::int32_t channelCount;
+  std::int32_t bitsPerSample;  // container width
+  std::int32_t isFloat;
+  std::int32_t deviceRate;
+  double resampleStep;   // input frames per output sample
+  double resamplePhase;  // next output position, in input frames after lastSample
+  float lastSample;
+  SampleRing ring;
+  char friendlyName[kFriendlyNameSize];
+};
+
+// Entry 0 is the microphone when one was asked for; the desktop takes the
+// next free entry. This order is the channel order of the output.
+struct SlotTable {
+  CaptureSlot entries[kMaxSlots];
+};
+
+// Interleaved frames of one write, reused by every write.
+struct OutputFrameBuffer {
+  std::int16_t samples[kOutputFrameCapacity * kMaxSlots];
+};
+
+// Never waits and never refuses: a full ring drops its oldest unread sample.
+void pushSample(SampleRing& ring, std::int16_t value);
+
+// The oldest unread sample, or silence (0) when nothing is unread.
+std::int16_t takeSample(SampleRing& ring);

@@ -1,0 +1,20 @@
+// Turns a slot's captured packets into 16 kHz mono 16-bit samples in its ring.
+#pragma once
+
+#include <cstdint>
+
+#include "pipeline/capture_slot.h"
+
+// Takes every packet the slot's stream has ready. A packet that cannot be
+// fetched ends the process with the "capture.stopped" fault (status 4).
+void drainSlot(CaptureSlot& slot);
+
+// Mono value of one frame: the plain mean of its channels, 0 for a silent packet.
+float decodeFrame(const CaptureSlot& slot, const BYTE* frame, DWORD flags);
+
+// One channel's sample in the slot's format, as a float in about -1..1.
+float decodeSample(const CaptureSlot& slot, const BYTE* bytes);
+
+// Feeds one input frame's mono value to the linear-interpolation resampler,
+// which pushes zero or more 16 kHz samples into the ring.
+void resampleFrame(CaptureSlot& slot, float x);
