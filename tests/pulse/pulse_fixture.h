@@ -1,0 +1,78 @@
+// What the platform tests share: a private server per test, COM references
+// that release themselves, and the logic's own way of opening and draining a
+// capture stream.
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "endpoints/core_audio.h"
+#include "tests/pulse/private_pulse_server.h"
+
+template <class T>
+class Ref {
+ public:
+  Ref() = default;
+  Ref(const Ref&) = delete;
+  Ref& operator=(const Ref&) = delete;
+  ~Ref() { reset(); }
+  void reset() {
+    if (pointer_ != nullptr) pointer_->Release();
+    pointer_ = nullptr;
+  }
+  T** out() {
+    reset();
+    return &pointer_;
+  }
+  void** outVoid() { return reinterpret_cast<void**>(out()); }
+  T* get() const { return pointer_; }
+  T* operator->() const { return pointer_; }
+  explicit operator bool() const { return pointer_ != nullptr; }
+
+ private:
+  T* pointer_ = nullptr;
+};
+
+std::string utf8Of(LPCWSTR text);
+
+struct EndpointView {
+  std::string id;
+  std::string friendlyName;
+  DWORD state = 0;
+};
+std::vector<EndpointView> listEndpoints(IMMDeviceEnumerator* enumerator, EDataFlow flow, DWORD stateMask);
+EndpointView viewOf(IMMDevice* device);
+
+// A started capture stream on an endpoint, as the logic opens one: the mix
+// format unchanged, 200 ms, shared mode, loopback for a render endpoint.
+struct OpenedStream {
+  Ref<IAudioClient> client;
+  Ref<IAudioCaptureClient> capture;
+  WAVEFORMATEX* format = nullptr;
+  ~OpenedStream() { CoTaskMemFree(format); }
+};
+HRESULT openStream(IMMDeviceEnumerator* enumerator, EDataFlow flow, const std::string& id, OpenedStream* stream);
+
+struct Captured {
+  std::vector<std::uint8_t> bytes;
+  std::uint64_t frames = 0;
+  int packets = 0;
+  HRESULT failure = S_OK;       // the first failing GetBuffer
+  bool sizeMismatch = false;    // GetNextPacketSize announced another count than GetBuffer gave
+};
+// Drains the stream every 10 ms for the given time, as the capture loop does;
+// stops early at a failing GetBuffer.
+Captured drainFor(IAudioCaptureClient* capture, const WAVEFORMATEX& format, int milliseconds);
+
+class PulseSeamTest : public ::testing::Test {
+ protected:
+  void SetUp() override;
+  void TearDown() override;
+  IMMDeviceEnumerator* enumerator();
+
+  PrivatePulseServer server;
+  Ref<IMMDeviceEnumerator> enumerator_;
+};
