@@ -143,9 +143,15 @@ class PulseAudioClient final : public ComObject<PulseAudioClient, IAudioClient> 
 
     pa_channel_map channelMap = endpoint_.channelMap;
     if (channelMap.channels != spec.channels) pa_channel_map_init_extend(&channelMap, spec.channels, PA_CHANNEL_MAP_AUX);
+    // The requested duration is what GetBufferSize reports; the stream's own
+    // queue is left at the server's size, because a source with a fixed
+    // latency (no dynamic latency) hands over fragments as long as that
+    // latency, and a shorter queue would throw most of them away.
+    bufferFrames_ = static_cast<UINT32>(
+        pa_usec_to_bytes(static_cast<pa_usec_t>(std::max(bufferDuration, kMinimumBuffer) / 10), &spec) /
+        pa_frame_size(&spec));
     pa_buffer_attr attributes;
-    attributes.maxlength = static_cast<std::uint32_t>(
-        pa_usec_to_bytes(static_cast<pa_usec_t>(std::max(bufferDuration, kMinimumBuffer) / 10), &spec));
+    attributes.maxlength = static_cast<std::uint32_t>(-1);
     attributes.fragsize = static_cast<std::uint32_t>(pa_usec_to_bytes(kPeriod / 10, &spec));
     attributes.tlength = attributes.prebuf = attributes.minreq = static_cast<std::uint32_t>(-1);
     // The exact device format: the caller does its own resampling and down-mix,
@@ -189,12 +195,7 @@ class PulseAudioClient final : public ComObject<PulseAudioClient, IAudioClient> 
   HRESULT STDMETHODCALLTYPE GetBufferSize(UINT32* frames) override {
     if (frames == nullptr) return E_POINTER;
     if (!initialized_) return AUDCLNT_E_NOT_INITIALIZED;
-    *frames = 0;
-    if (stream_ != nullptr) {
-      PulseConnection::Lock lock(*connection_);
-      const pa_buffer_attr* attributes = pa_stream_get_buffer_attr(stream_->stream);
-      if (attributes != nullptr) *frames = static_cast<UINT32>(attributes->maxlength / stream_->frameBytes);
-    }
+    *frames = bufferFrames_;
     return S_OK;
   }
 
@@ -296,6 +297,7 @@ class PulseAudioClient final : public ComObject<PulseAudioClient, IAudioClient> 
   EndpointInfo endpoint_;
   WAVEFORMATEXTENSIBLE mixFormat_;
   std::shared_ptr<CaptureStream> stream_;
+  UINT32 bufferFrames_ = 0;
   bool initialized_ = false;
   bool running_ = false;
 };

@@ -113,7 +113,7 @@ int PrivatePulseServer::loadModule(const std::vector<std::string>& arguments) co
 
 void PrivatePulseServer::playTone(const std::string& sink, int frequency) {
   const std::string pipeline = "exec sox -q -n -r 44100 -c 2 -t raw -e signed -b 16 - synth 600 sine " +
-                               std::to_string(frequency) + " vol 0.5 | pacat -d " + sink +
+                               std::to_string(frequency) + " vol 0.5 | pacat --latency-msec=20 -d " + sink +
                                " --format=s16le --rate=44100 --channels=2";
   const pid_t group = spawnQuiet({"/bin/sh", "-c", pipeline}, true);
   if (group > 0) toneGroups_.push_back(group);

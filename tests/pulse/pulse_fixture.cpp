@@ -62,9 +62,10 @@ HRESULT openStream(IMMDeviceEnumerator* enumerator, EDataFlow flow, const std::s
   return HRESULT_ERROR_NOT_FOUND;
 }
 
-Captured drainFor(IAudioCaptureClient* capture, const WAVEFORMATEX& format, int milliseconds) {
+Captured drainFor(IAudioCaptureClient* capture, const WAVEFORMATEX& format, int milliseconds, bool waitForData) {
   Captured captured;
-  const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(milliseconds);
+  auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(milliseconds);
+  if (waitForData) end += std::chrono::seconds(kFirstDataWaitSeconds);
   while (std::chrono::steady_clock::now() < end) {
     Sleep(10);
     UINT32 announced = 0;
@@ -84,12 +85,24 @@ Captured drainFor(IAudioCaptureClient* capture, const WAVEFORMATEX& format, int 
       } else {
         captured.bytes.insert(captured.bytes.end(), data, data + bytes);
       }
+      if (waitForData && captured.frames == 0)
+        end = std::chrono::steady_clock::now() + std::chrono::milliseconds(milliseconds);
       captured.frames += frames;
       ++captured.packets;
       capture->ReleaseBuffer(frames);
     }
   }
   return captured;
+}
+
+void PulseSeamTest::addMicrophone(const std::string& name, const std::string& description, int frequency) {
+  const std::string feed = name + "_feed";
+  ASSERT_GE(server.loadModule({"module-null-sink", "sink_name=" + feed, "rate=48000", "format=float32le"}), 0);
+  ASSERT_GE(server.loadModule({"module-remap-source", "source_name=" + name, "master=" + feed + ".monitor",
+                               "source_properties=\"device.description='" + description + "'\""}),
+            0);
+  server.playTone(feed, frequency);
+  ASSERT_TRUE(server.waitForPlayback(feed, 1));
 }
 
 void PulseSeamTest::SetUp() {

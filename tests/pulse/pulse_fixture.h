@@ -64,14 +64,22 @@ struct Captured {
   bool sizeMismatch = false;    // GetNextPacketSize announced another count than GetBuffer gave
 };
 // Drains the stream every 10 ms for the given time, as the capture loop does;
-// stops early at a failing GetBuffer.
-Captured drainFor(IAudioCaptureClient* capture, const WAVEFORMATEX& format, int milliseconds);
+// stops early at a failing GetBuffer. When waitForData is set, the time counts
+// from the first packet, which may take a while: a null sink that nobody
+// asked for low latency yet renders in blocks of up to two seconds.
+inline constexpr int kFirstDataWaitSeconds = 4;
+Captured drainFor(IAudioCaptureClient* capture, const WAVEFORMATEX& format, int milliseconds,
+                  bool waitForData = true);
 
 class PulseSeamTest : public ::testing::Test {
  protected:
   void SetUp() override;
   void TearDown() override;
   IMMDeviceEnumerator* enumerator();
+  // A steady capture source: a remap of a null sink's monitor into which a
+  // tone plays. (module-sine-source has a fixed two-second latency and hands
+  // its data over in two-second bursts.)
+  void addMicrophone(const std::string& name, const std::string& description, int frequency);
 
   PrivatePulseServer server;
   Ref<IMMDeviceEnumerator> enumerator_;
