@@ -91,7 +91,7 @@ class PulseCaptureClient final : public ComObject<PulseCaptureClient, IAudioCapt
       if (!s.fetchPacket()) return AUDCLNT_E_DEVICE_INVALIDATED;
     }
     if (!s.packetHeld) return AUDCLNT_S_BUFFER_EMPTY;
-    *data = s.packet.data();
+    *data = const_cast<BYTE*>(s.packetData);
     *frames = s.packetFrames;
     *flags = s.packetSilent ? AUDCLNT_BUFFERFLAGS_SILENT : 0;
     if (devicePosition != nullptr) *devicePosition = s.framesReleased;
@@ -106,8 +106,7 @@ class PulseCaptureClient final : public ComObject<PulseCaptureClient, IAudioCapt
     if (frames != 0 && frames != s.packetFrames) return kInvalidSizeStatus;
     s.packetOut = false;
     if (frames == 0) return S_OK;  // as WASAPI: the same packet comes again
-    s.packetHeld = false;
-    s.framesReleased += frames;
+    s.consumePacket();
     return S_OK;
   }
 
@@ -187,7 +186,10 @@ class PulseAudioClient final : public ComObject<PulseAudioClient, IAudioClient> 
       pa_stream_unref(stream);
       return status;
     }
-    stream_ = std::make_shared<CaptureStream>(connection_, stream, spec);
+    const pa_buffer_attr* granted = pa_stream_get_buffer_attr(stream);
+    stream_ = std::make_shared<CaptureStream>(connection_, stream, spec,
+                                              granted != nullptr ? granted->fragsize : attributes.fragsize,
+                                              bufferFrames_);
     initialized_ = true;
     return S_OK;
   }

@@ -1,6 +1,7 @@
 #include "tests/pulse/pulse_fixture.h"
 
 #include <chrono>
+#include <algorithm>
 #include <cstring>
 
 std::string utf8Of(LPCWSTR text) {
@@ -64,6 +65,7 @@ HRESULT openStream(IMMDeviceEnumerator* enumerator, EDataFlow flow, const std::s
 
 Captured drainFor(IAudioCaptureClient* capture, const WAVEFORMATEX& format, int milliseconds, bool waitForData) {
   Captured captured;
+  std::chrono::steady_clock::time_point lastPacket;
   auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(milliseconds);
   if (waitForData) end += std::chrono::seconds(kFirstDataWaitSeconds);
   while (std::chrono::steady_clock::now() < end) {
@@ -85,8 +87,12 @@ Captured drainFor(IAudioCaptureClient* capture, const WAVEFORMATEX& format, int 
       } else {
         captured.bytes.insert(captured.bytes.end(), data, data + bytes);
       }
-      if (waitForData && captured.frames == 0)
-        end = std::chrono::steady_clock::now() + std::chrono::milliseconds(milliseconds);
+      const auto now = std::chrono::steady_clock::now();
+      if (waitForData && captured.frames == 0) end = now + std::chrono::milliseconds(milliseconds);
+      if (captured.packets > 0)
+        captured.longestGapSeconds =
+            std::max(captured.longestGapSeconds, std::chrono::duration<double>(now - lastPacket).count());
+      lastPacket = now;
       captured.frames += frames;
       ++captured.packets;
       capture->ReleaseBuffer(frames);

@@ -62,6 +62,7 @@ struct Captured {
   int packets = 0;
   HRESULT failure = S_OK;       // the first failing GetBuffer
   bool sizeMismatch = false;    // GetNextPacketSize announced another count than GetBuffer gave
+  double longestGapSeconds = 0;  // between two packets, after the first
 };
 // Drains the stream every 10 ms for the given time, as the capture loop does;
 // stops early at a failing GetBuffer. When waitForData is set, the time counts
