@@ -162,10 +162,11 @@ TEST_F(CaptureStreams, ClientsRefuseWhatWasapiRefuses) {
   EXPECT_EQ(mic->GetService(IID_IAudioCaptureClient, capture.outVoid()), AUDCLNT_E_NOT_INITIALIZED);
   EXPECT_EQ(mic->Initialize(AUDCLNT_SHAREMODE_SHARED, AUDCLNT_STREAMFLAGS_LOOPBACK, 2000000, 0, micFormat, nullptr),
             AUDCLNT_E_WRONG_ENDPOINT_TYPE);
-  WAVEFORMATEX otherRate = *micFormat;
-  otherRate.nSamplesPerSec = 44100;
-  otherRate.nAvgBytesPerSec = 44100 * otherRate.nBlockAlign;
-  EXPECT_EQ(mic->Initialize(AUDCLNT_SHAREMODE_SHARED, 0, 2000000, 0, &otherRate, nullptr),
+  ASSERT_EQ(micFormat->wFormatTag, WAVE_FORMAT_EXTENSIBLE);
+  WAVEFORMATEXTENSIBLE otherRate = *reinterpret_cast<WAVEFORMATEXTENSIBLE*>(micFormat);
+  otherRate.Format.nSamplesPerSec = 44100;
+  otherRate.Format.nAvgBytesPerSec = 44100 * otherRate.Format.nBlockAlign;
+  EXPECT_EQ(mic->Initialize(AUDCLNT_SHAREMODE_SHARED, 0, 2000000, 0, &otherRate.Format, nullptr),
             AUDCLNT_E_UNSUPPORTED_FORMAT);
   EXPECT_EQ(mic->IsFormatSupported(AUDCLNT_SHAREMODE_SHARED, micFormat, nullptr), S_OK);
   ASSERT_EQ(mic->Initialize(AUDCLNT_SHAREMODE_SHARED, 0, 2000000, 0, micFormat, nullptr), S_OK);
