@@ -145,6 +145,15 @@ TEST_F(Pacer, FirstWriteComesInThePassAfter60Milliseconds) {
   EXPECT_EQ(out.size(), static_cast<std::size_t>(2 * expected));
 }
 
+// 20100000 ticks / 10 MHz = 2.01 s; 2.01 * 16000 is 32159.999999999996 in
+// double, so the clock shows 32159 frames there, not the 32160 that
+// multiplying first would give.
+TEST_F(Pacer, ClockPositionDividesBeforeMultiplyingAndTruncates) {
+  run(1, 2010);
+  EXPECT_EQ(clockFramesAt(201 * kTicksPerPass), 32159);
+  EXPECT_EQ(pacer.framesWritten, 32159 - 960);
+}
+
 TEST_F(Pacer, CapsAWriteAtOneSecondAndCarriesTheRestOver) {
   struct Case {
     std::int64_t due;
