@@ -19,13 +19,11 @@ void onStreamState(pa_stream*, void* connection) { static_cast<PulseConnection*>
 
 struct CorkResult {
   PulseConnection* connection;
-  bool done = false;
   bool succeeded = false;
 };
 
 void onCorked(pa_stream*, int success, void* userdata) {
   auto* result = static_cast<CorkResult*>(userdata);
-  result->done = true;
   result->succeeded = success != 0;
   result->connection->wake();
 }
