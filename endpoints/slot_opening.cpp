@@ -9,6 +9,9 @@
 namespace {
 constexpr REFERENCE_TIME kBufferDuration = 2000000;  // 200 ms in 100 ns units
 constexpr WORD kExtensibleExtraBytes = 22;           // cbSize of a WAVEFORMATEXTENSIBLE
+// KSDATAFORMAT_SUBTYPE_IEEE_FLOAT, spelt out: the mingw headers declare it
+// without giving it storage.
+constexpr GUID kIeeeFloatSubFormat = {0x00000003, 0x0000, 0x0010, {0x80, 0x00, 0x00, 0xAA, 0x00, 0x38, 0x9B, 0x71}};
 
 [[noreturn]] void failSlot(const CaptureSlot& slot, const char* reason, const char* callName, HRESULT status) {
   char detail[kCallFailureDetailSize];
@@ -27,7 +30,7 @@ std::int32_t carriesFloat(const WAVEFORMATEX* format) {
   // taken as integer rather than read past its end.
   if (format->wFormatTag != WAVE_FORMAT_EXTENSIBLE || format->cbSize < kExtensibleExtraBytes) return 0;
   const auto* extensible = reinterpret_cast<const WAVEFORMATEXTENSIBLE*>(format);
-  return std::memcmp(&extensible->SubFormat, &KSDATAFORMAT_SUBTYPE_IEEE_FLOAT, sizeof(GUID)) == 0 ? 1 : 0;
+  return std::memcmp(&extensible->SubFormat, &kIeeeFloatSubFormat, sizeof(GUID)) == 0 ? 1 : 0;
 }
 }  // namespace
 
