@@ -1,0 +1,162 @@
+// Every way a run ends in a fault, through audiotap-sim: the exact line, the
+// exit status, and nothing on standard output.
+#include <gtest/gtest.h>
+
+#include <nlohmann/json.hpp>
+#include <string>
+#include <vector>
+
+#include "tests/support/sim_run.h"
+#include "tests/support/sim_worlds.h"
+
+namespace {
+using nlohmann::json;
+
+struct FaultCase {
+  const char* name;
+  std::string scenario;
+  std::vector<std::string> arguments;
+  std::vector<std::string> expectedLines;  // exact standard-error lines
+  int status;
+};
+
+json failing(const char* call, const char* status) { return {{"fail", {{call, status}}}}; }
+
+const std::string kBoth = twoEndpointWorld();
+
+std::vector<FaultCase> faultCases() {
+  const auto mic = [](const json& patch) { return twoEndpointWorld(patch); };
+  const auto speaker = [](const json& patch) { return twoEndpointWorld(json::object(), patch); };
+  const auto top = [](const json& patch) { return twoEndpointWorld(json::object(), json::object(), patch); };
+  const std::string started =
+      R"({"event":"started","slots":["mic"],"mic":"Desk Mic","system":"","clock":"qpc","deviceRate":{"mic":48000}})";
+  return {
+      {"CoInitializeExFailsInCapture", top(failing("CoInitializeEx", "0x8000ffff")), {"--mic", "default"},
+       {faultLine("capture.separateUnavailable", "CoInitializeEx:0x8000ffff", nullptr)}, 3},
+      {"EnumeratorMissingInCapture", top(failing("CoCreateInstance", "0x80040154")), {"--system", "1"},
+       {faultLine("capture.separateUnavailable", "MMDeviceEnumerator:0x80040154", nullptr)}, 3},
+      {"EnumeratorMissingInList", top(failing("CoCreateInstance", "0x80040154")), {"--list"},
+       {faultLine("capture.separateUnavailable", "MMDeviceEnumerator:0x80040154", nullptr)}, 3},
+      // COM left uninitialised: the listing goes on and meets the enumerator's refusal.
+      {"ListWithoutComGetsNoEnumerator", top(failing("CoInitializeEx", "0x8007000e")), {"--list"},
+       {faultLine("capture.separateUnavailable", "MMDeviceEnumerator:0x800401f0", nullptr)}, 3},
+      {"DefaultMicMissing", mic({{"default", false}}), {"--mic", "DeFault", "--system", "1"},
+       {faultLine("capture.targetMissing", "DeFault", "mic")}, 3},
+      {"DefaultMicLookupFails", top(failing("GetDefaultAudioEndpoint:capture", "0x80070490")), {"--mic", "default"},
+       {faultLine("capture.targetMissing", "default", "mic")}, 3},
+      {"MicSearchEnumerationFails", top(failing("EnumAudioEndpoints:capture", "0x80004005")), {"--mic", "Desk Mic"},
+       {faultLine("capture.targetMissing", "Desk Mic", "mic")}, 3},
+      {"MicSearchCountFails", top(failing("GetCount:capture", "0x80004005")), {"--mic", "Desk Mic"},
+       {faultLine("capture.targetMissing", "Desk Mic", "mic")}, 3},
+      {"MicSearchEmpty", R"({"endpoints":[],"stop":{"controlEventAtMs":100}})", {"--mic", "x"},
+       {faultLine("capture.targetMissing", "x", "mic")}, 3},
+      // The detail is the selector as typed, escaped; the desktop is never set up.
+      {"MicMatchesNothing", speaker(failing("Activate", "0x80070005")),
+       {"--system", "1", "--mic", "SWD\\MMDEVAPI\\{nope} \"x\""},
+       {faultLine("capture.targetMissing", R"(SWD\\MMDEVAPI\\{nope} \"x\")", "mic")}, 3},
+      {"NoDefaultSpeaker", speaker({{"default", false}}), {"--mic", "default", "--system", "1"},
+       {faultLine("capture.targetMissing", "no-output-endpoint:0x80070490", "desktop")}, 3},
+      {"DefaultSpeakerLookupFails", top(failing("GetDefaultAudioEndpoint:render", "0x88890004")), {"--system", "1"},
+       {faultLine("capture.targetMissing", "no-output-endpoint:0x88890004", "desktop")}, 3},
+      {"MicActivateDenied", mic(failing("Activate", "0x80070005")), {"--mic", "default"},
+       {faultLine("capture.permissionDenied", "Activate:0x80070005", "mic")}, 3},
+      {"MicActivateFails", mic(failing("Activate", "0x88890004")), {"--mic", "default"},
+       {faultLine("capture.linkFailed", "Activate:0x88890004", "mic")}, 3},
+      {"DesktopActivateDeniedAfterMicOpened", speaker(failing("Activate", "0x80070005")),
+       {"--mic", "default", "--system", "1"}, {faultLine("capture.permissionDenied", "Activate:0x80070005", "desktop")},
+       3},
+      {"DesktopAloneIsStillCalledDesktop", speaker(failing("Activate", "0x80070005")), {"--system", "0"},
+       {faultLine("capture.permissionDenied", "Activate:0x80070005", "desktop")}, 3},
+      {"MixFormatDeniedIsALinkFailure", mic(failing("GetMixFormat", "0x80070005")), {"--mic", "default"},
+       {faultLine("capture.linkFailed", "GetMixFormat:0x80070005", "mic")}, 3},
+      {"InitializeDenied", speaker(failing("Initialize", "0x80070005")), {"--system", "1"},
+       {faultLine("capture.permissionDenied", "Initialize:0x80070005", "desktop")}, 3},
+      {"InitializeFails", mic(failing("Initialize", "0x88890008")), {"--mic", "default"},
+       {faultLine("capture.linkFailed", "Initialize:0x88890008", "mic")}, 3},
+      {"GetServiceFails", speaker(failing("GetService", "0x88890003")), {"--system", "1"},
+       {faultLine("capture.linkFailed", "GetService:0x88890003", "desktop")}, 3},
+      {"MicStartFails", mic(failing("Start", "0x88890004")), {"--mic", "default", "--system", "1"},
+       {faultLine("capture.linkFailed", "Start:0x88890004", "mic")}, 3},
+      {"SecondStartFailsAfterFirstStarted", speaker(failing("Start", "0x88890004")),
+       {"--mic", "default", "--system", "1"}, {faultLine("capture.linkFailed", "Start:0x88890004", "desktop")}, 3},
+      // Nothing to average or to step by: refused where the format is read.
+      {"ZeroChannelMixFormat", mic({{"format", {{"channels", 0}}}}), {"--mic", "default"},
+       {faultLine("capture.linkFailed", "GetMixFormat:0x88890008", "mic")}, 3},
+      {"ZeroRateMixFormat", speaker({{"format", {{"rate", 0}}}}), {"--mic", "default", "--system", "1"},
+       {faultLine("capture.linkFailed", "GetMixFormat:0x88890008", "desktop")}, 3},
+      {"PacketFetchFailsWhileRunning", mic(failing("GetBuffer", "0x88890004")), {"--mic", "default"},
+       {started, faultLine("capture.stopped", "GetBuffer", "mic")}, 4},
+  };
+}
+
+class FaultRows : public testing::TestWithParam<FaultCase> {};
+
+TEST_P(FaultRows, WritesExactlyTheFaultLineAndEndsWithItsStatus) {
+  const FaultCase& row = GetParam();
+  const SimRun run = runSim(row.scenario, row.arguments);
+  EXPECT_EQ(run.result.exitStatus, row.status);
+  EXPECT_EQ(run.result.standardOutput, "");
+  ASSERT_EQ(run.lines, row.expectedLines) << run.result.standardError;
+  EXPECT_EQ(run.result.standardError.back(), '\n');
+  // Each line is JSON a host can read; the fault is the last one and has the
+  // slot key only when it belongs to a slot.
+  for (const auto& event : run.events) ASSERT_FALSE(event.is_discarded());
+  const json& fault = run.events.back();
+  EXPECT_EQ(fault["event"], "fault");
+  EXPECT_EQ(fault.contains("slot"), fault.size() == 4u);
+}
+
+INSTANTIATE_TEST_SUITE_P(AudiotapSim, FaultRows, testing::ValuesIn(faultCases()),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+TEST(AudiotapSimFaults, FailedComStartIsNotReportedInListModeWhenComStillWorks) {
+  // RPC_E_CHANGED_MODE: the thread already has an apartment, COM is usable.
+  const SimRun run = runSim(twoEndpointWorld({}, {}, failing("CoInitializeEx", "0x80010106")), {"--list"});
+  EXPECT_EQ(run.result.exitStatus, 0);
+  EXPECT_EQ(run.result.standardError, "");
+  EXPECT_EQ(json::parse(run.result.standardOutput).size(), 2u);
+}
+
+struct ScenarioProblem {
+  const char* name;
+  std::string text;
+  const char* messagePart;
+};
+
+TEST(AudiotapSimScenario, AnUnusableScenarioEndsWithOneClearLineAndStatusTwo) {
+  const std::vector<ScenarioProblem> problems = {
+      {"not JSON", "{\"endpoints\": [", "is not valid JSON"},
+      {"unknown flow", R"({"endpoints":[{"flow":"sideways","id":"x"}]})", "endpoints[0].flow"},
+      {"bad status", R"({"fail":{"CoInitializeEx":"denied"}})", "fail.CoInitializeEx"},
+      {"unknown call", R"({"fail":{"Explode":"0x80004005"}})", "Explode"},
+      {"misspelt key", R"({"endpoints":[{"flow":"capture","id":"x","sate":"active"}]})", "sate"},
+      {"two defaults", R"({"endpoints":[{"flow":"capture","id":"a","default":true},
+                                        {"flow":"capture","id":"b","default":true}]})", "endpoints[1].default"},
+  };
+  for (const auto& problem : problems) {
+    for (const auto& arguments : {std::vector<std::string>{"--list"}, std::vector<std::string>{"--mic", "default"}}) {
+      const SimRun run = runSim(problem.text, arguments);
+      EXPECT_EQ(run.result.exitStatus, 2) << problem.name;
+      EXPECT_EQ(run.result.standardOutput, "") << problem.name;
+      ASSERT_EQ(run.lines.size(), 1u) << problem.name << ": " << run.result.standardError;
+      EXPECT_NE(run.lines[0].find("audiotap-sim: scenario "), std::string::npos) << run.lines[0];
+      EXPECT_NE(run.lines[0].find(problem.messagePart), std::string::npos) << run.lines[0];
+    }
+  }
+}
+
+TEST(AudiotapSimScenario, AMissingFileIsReportedButNotReadWhenNoTargetWasGiven) {
+  const std::vector<std::pair<std::string, std::string>> missing = {
+      {"AUDIOTAP_SIM_SCENARIO", "/nonexistent/audiotap-scenario.json"}};
+  const ProcessResult listed = runProcess({AUDIOTAP_SIM_PATH, "--list"}, missing);
+  EXPECT_EQ(listed.exitStatus, 2);
+  EXPECT_EQ(listed.standardError,
+            "audiotap-sim: scenario /nonexistent/audiotap-scenario.json: cannot be opened\n");
+  EXPECT_EQ(listed.standardOutput, "");
+
+  const ProcessResult untargeted = runProcess({AUDIOTAP_SIM_PATH, "--exclude-pid", "7"}, missing);
+  EXPECT_EQ(untargeted.exitStatus, 3);
+  EXPECT_EQ(untargeted.standardError, faultLine("capture.targetMissing", "no-target", nullptr) + "\n");
+}
+
+}  // namespace
