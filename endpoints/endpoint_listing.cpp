@@ -33,9 +33,12 @@ void writeRecord(IMMDevice* device, const char* defaultId, std::int32_t& firstRe
   escapeJson(instance, escapedInstance, sizeof escapedInstance);
   escapeJson(name, escapedName, sizeof escapedName);
 
+  // Two unreadable identifiers are both empty, which says nothing about
+  // which endpoint is the default.
+  const bool isDefault = id[0] != '\0' && std::strcmp(id, defaultId) == 0;
   std::fprintf(stdout, "%s{\"FriendlyName\":\"%s\",\"InstanceId\":\"%s\",\"Status\":\"%s\",\"IsDefault\":%s}",
                firstRecord != 0 ? "" : ",", escapedName, escapedInstance,
-               state == DEVICE_STATE_ACTIVE ? "OK" : "Unknown", std::strcmp(id, defaultId) == 0 ? "true" : "false");
+               state == DEVICE_STATE_ACTIVE ? "OK" : "Unknown", isDefault ? "true" : "false");
   firstRecord = 0;
 }
 }  // namespace
