@@ -57,7 +57,11 @@ IMMDevice* searchMicrophone(IMMDeviceEnumerator* enumerator, const char* micValu
     char name[kFriendlyNameSize];
     readEndpointId(device, id, sizeof id);
     readFriendlyName(device, name, sizeof name);
-    if (equalsIgnoringAsciiCase(id, key) || equalsIgnoringAsciiCase(name, micValue)) {
+    // A text that could not be read is empty and answers no selector, not
+    // even an empty one.
+    const bool idMatches = id[0] != '\0' && equalsIgnoringAsciiCase(id, key);
+    const bool nameMatches = name[0] != '\0' && equalsIgnoringAsciiCase(name, micValue);
+    if (idMatches || nameMatches) {
       chosen = device;
     } else {
       device->Release();
