@@ -1,5 +1,6 @@
 // Small scenario worlds for the black-box runs: a microphone and a speaker,
-// each patched per case (JSON merge patch: null removes a key).
+// each patched per case (JSON merge patch: null removes a key; a "signal" or a
+// "stop" in a patch replaces the whole object, since their keys depend on kind).
 #pragma once
 
 #include <nlohmann/json.hpp>
@@ -16,6 +17,7 @@ inline nlohmann::json micEndpoint(const nlohmann::json& patch = nlohmann::json::
                              {"format", {{"tag", "float"}, {"channels", 2}, {"bits", 32}, {"rate", 48000}}},
                              {"signal", {{"kind", "constant"}, {"value", 0.25}}}};
   if (!patch.is_null()) endpoint.merge_patch(patch);
+  if (patch.contains("signal")) endpoint["signal"] = patch["signal"];
   return endpoint;
 }
 
@@ -27,6 +29,7 @@ inline nlohmann::json speakerEndpoint(const nlohmann::json& patch = nlohmann::js
                              {"format", {{"tag", "float"}, {"channels", 2}, {"bits", 32}, {"rate", 44100}}},
                              {"signal", {{"kind", "constant"}, {"value", -0.25}}}};
   if (!patch.is_null()) endpoint.merge_patch(patch);
+  if (patch.contains("signal")) endpoint["signal"] = patch["signal"];
   return endpoint;
 }
 
@@ -37,5 +40,6 @@ inline std::string twoEndpointWorld(const nlohmann::json& micPatch = nlohmann::j
   nlohmann::json world = {{"endpoints", {micEndpoint(micPatch), speakerEndpoint(speakerPatch)}},
                           {"stop", {{"controlEventAtMs", stopMs}}}};
   if (!topPatch.is_null()) world.merge_patch(topPatch);
+  if (topPatch.contains("stop")) world["stop"] = topPatch["stop"];
   return world.dump();
 }
