@@ -48,8 +48,7 @@ void listDataFlow(IMMDeviceEnumerator* enumerator, EDataFlow flow, std::int32_t&
   readDefaultId(enumerator, flow, defaultId);
 
   IMMDeviceCollection* collection = nullptr;
-  if (FAILED(enumerator->EnumAudioEndpoints(flow, DEVICE_STATE_ACTIVE | DEVICE_STATE_UNPLUGGED, &collection)))
-    return;
+  if (FAILED(enumerator->EnumAudioEndpoints(flow, DEVICE_STATE_ACTIVE | DEVICE_STATE_UNPLUGGED, &collection))) return;
   UINT count = 0;
   if (FAILED(collection->GetCount(&count))) count = 0;
   for (UINT index = 0; index < count; ++index) {

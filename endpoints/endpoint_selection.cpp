@@ -75,7 +75,7 @@ IMMDevice* searchMicrophone(IMMDeviceEnumerator* enumerator, const char* micValu
 void selectMicrophone(IMMDeviceEnumerator* enumerator, const char* micValue, CaptureSlot& slot) {
   slot.label = kMicLabel;
   IMMDevice* device = equalsIgnoringAsciiCase(micValue, "default") ? findDefaultMicrophone(enumerator)
-                                                                    : searchMicrophone(enumerator, micValue);
+                                                                   : searchMicrophone(enumerator, micValue);
   if (device == nullptr) microphoneMissing(micValue);
   slot.device = device;
   readFriendlyName(device, slot.friendlyName, sizeof slot.friendlyName);

@@ -35,8 +35,8 @@ std::int32_t carriesFloat(const WAVEFORMATEX* format) {
 }  // namespace
 
 void openSlot(CaptureSlot& slot, bool loopback) {
-  HRESULT status = slot.device->Activate(IID_IAudioClient, CLSCTX_ALL, nullptr,
-                                         reinterpret_cast<void**>(&slot.audioClient));
+  HRESULT status =
+      slot.device->Activate(IID_IAudioClient, CLSCTX_ALL, nullptr, reinterpret_cast<void**>(&slot.audioClient));
   if (FAILED(status)) failSlot(slot, refusalReason(status), "Activate", status);
 
   status = slot.audioClient->GetMixFormat(&slot.mixFormat);

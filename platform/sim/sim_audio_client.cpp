@@ -28,10 +28,10 @@ struct Stream {
   bool initialised = false;
   bool started = false;
   bool everStarted = false;
-  std::int64_t startTicks = 0;      // virtual time of Start, moved on over a Stop
-  std::int64_t stoppedTicks = 0;    // while stopped: virtual time of Stop
-  std::int64_t consumedPackets = 0; // packets read or lost since the first Start
-  bool packetOut = false;           // GetBuffer handed one out, not yet released
+  std::int64_t startTicks = 0;       // virtual time of Start, moved on over a Stop
+  std::int64_t stoppedTicks = 0;     // while stopped: virtual time of Stop
+  std::int64_t consumedPackets = 0;  // packets read or lost since the first Start
+  bool packetOut = false;            // GetBuffer handed one out, not yet released
   UINT32 packetOutFrames = 0;
   std::vector<BYTE> packet;
 
@@ -69,8 +69,8 @@ struct Stream {
 
 // A scenario status that is a failure replaces the work; a success status
 // replaces S_OK once the work is done.
-#define SIM_SCRIPTED(map, call)                                          \
-  const auto scripted = failureOf(map, call);                            \
+#define SIM_SCRIPTED(map, call)               \
+  const auto scripted = failureOf(map, call); \
   if (scripted && FAILED(*scripted)) return *scripted
 
 class AudioClient;
@@ -129,8 +129,7 @@ class AudioClient final : public ComObject<IAudioClient, IID_IAudioClient, Audio
   explicit AudioClient(const Endpoint& endpoint) { stream_.endpoint = &endpoint; }
 
   HRESULT STDMETHODCALLTYPE Initialize(AUDCLNT_SHAREMODE shareMode, DWORD streamFlags, REFERENCE_TIME bufferDuration,
-                                       REFERENCE_TIME periodicity, const WAVEFORMATEX* format,
-                                       LPCGUID) override {
+                                       REFERENCE_TIME periodicity, const WAVEFORMATEX* format, LPCGUID) override {
     SIM_SCRIPTED(endpoint().fail, "Initialize");
     if (stream_.initialised) return AUDCLNT_E_ALREADY_INITIALIZED;
     if (format == nullptr) return E_POINTER;
@@ -144,8 +143,8 @@ class AudioClient final : public ComObject<IAudioClient, IID_IAudioClient, Audio
     // The engine here mixes in the mix format only, and offers no exclusive use.
     WAVEFORMATEX* mix = newMixFormat(endpoint().format);
     if (mix == nullptr) return E_OUTOFMEMORY;
-    const bool sameFormat = formatBlockBytes(*mix) == formatBlockBytes(*format) &&
-                            std::memcmp(mix, format, formatBlockBytes(*mix)) == 0;
+    const bool sameFormat =
+        formatBlockBytes(*mix) == formatBlockBytes(*format) && std::memcmp(mix, format, formatBlockBytes(*mix)) == 0;
     CoTaskMemFree(mix);
     if (shareMode == AUDCLNT_SHAREMODE_EXCLUSIVE || !sameFormat || endpoint().format.channels == 0 ||
         endpoint().format.rate == 0)
@@ -179,8 +178,8 @@ class AudioClient final : public ComObject<IAudioClient, IID_IAudioClient, Audio
     if (closestMatch != nullptr) *closestMatch = nullptr;
     WAVEFORMATEX* mix = newMixFormat(endpoint().format);
     if (mix == nullptr) return E_OUTOFMEMORY;
-    const bool same = formatBlockBytes(*mix) == formatBlockBytes(*format) &&
-                      std::memcmp(mix, format, formatBlockBytes(*mix)) == 0;
+    const bool same =
+        formatBlockBytes(*mix) == formatBlockBytes(*format) && std::memcmp(mix, format, formatBlockBytes(*mix)) == 0;
     CoTaskMemFree(mix);
     return shareMode == AUDCLNT_SHAREMODE_SHARED && same ? S_OK : AUDCLNT_E_UNSUPPORTED_FORMAT;
   }

@@ -14,15 +14,19 @@ constexpr IID kIidPropertyStore = {0x886D8EEB, 0x8CF2, 0x4446, {0x8D, 0x02, 0xCD
 constexpr IID kIidDevice = {0xD666063F, 0x1587, 0x4E43, {0x81, 0xF1, 0xB9, 0x48, 0xE8, 0x07, 0x36, 0x3F}};
 constexpr IID kIidDeviceCollection = {0x0BD7A1BE, 0x7A1A, 0x44DB, {0x83, 0x97, 0xCC, 0x53, 0x92, 0x38, 0x7B, 0x5E}};
 constexpr HRESULT kNotFound = HRESULT_ERROR_NOT_FOUND;  // E_NOTFOUND: the flow has no default
-constexpr DWORD kAllStates = DEVICE_STATE_ACTIVE | DEVICE_STATE_DISABLED | DEVICE_STATE_NOTPRESENT |
-                             DEVICE_STATE_UNPLUGGED;
+constexpr DWORD kAllStates =
+    DEVICE_STATE_ACTIVE | DEVICE_STATE_DISABLED | DEVICE_STATE_NOTPRESENT | DEVICE_STATE_UNPLUGGED;
 
 // UTF-8 to UTF-16; a byte that starts no valid sequence becomes U+FFFD.
 std::u16string toUtf16(const std::string& text) {
   std::u16string wide;
   for (std::size_t i = 0; i < text.size();) {
     const auto byte = static_cast<unsigned char>(text[i]);
-    int extra = byte < 0x80 ? 0 : (byte & 0xE0) == 0xC0 ? 1 : (byte & 0xF0) == 0xE0 ? 2 : (byte & 0xF8) == 0xF0 ? 3 : -1;
+    int extra = byte < 0x80             ? 0
+                : (byte & 0xE0) == 0xC0 ? 1
+                : (byte & 0xF0) == 0xE0 ? 2
+                : (byte & 0xF8) == 0xF0 ? 3
+                                        : -1;
     char32_t codePoint = extra == 0 ? byte : extra == 1 ? (byte & 0x1F) : extra == 2 ? (byte & 0x0F) : (byte & 0x07);
     bool valid = extra >= 0;
     for (int k = 1; valid && k <= extra; ++k) {
@@ -80,7 +84,8 @@ class PropertyStore final : public ComObject<IPropertyStore, kIidPropertyStore, 
     const auto scripted = failureOf(endpoint_.fail, "GetValue");
     if (scripted && FAILED(*scripted)) return *scripted;
     // A property the store does not hold reads as VT_EMPTY, with success.
-    const bool isName = IsEqualGUID(key.fmtid, PKEY_Device_FriendlyName.fmtid) && key.pid == PKEY_Device_FriendlyName.pid;
+    const bool isName =
+        IsEqualGUID(key.fmtid, PKEY_Device_FriendlyName.fmtid) && key.pid == PKEY_Device_FriendlyName.pid;
     if (!isName) return scripted.value_or(S_OK);
     if (endpoint_.nameKind == NameKind::text) {
       value->vt = VT_LPWSTR;

@@ -5,7 +5,7 @@
 #include "platform/sim/sim_scenario.h"
 
 namespace {
-constexpr HRESULT kChangedMode = static_cast<HRESULT>(0x80010106u);  // RPC_E_CHANGED_MODE
+constexpr HRESULT kChangedMode = static_cast<HRESULT>(0x80010106u);     // RPC_E_CHANGED_MODE
 constexpr HRESULT kNotInitialised = static_cast<HRESULT>(0x800401F0u);  // CO_E_NOTINITIALIZED
 }  // namespace
 

@@ -31,10 +31,9 @@ constexpr char kDefaultWorld[] = R"json({
   ]
 })json";
 
-const std::set<std::string> kEndpointCalls = {"Activate", "GetMixFormat", "Initialize", "GetService",
-                                              "Start", "GetId", "OpenPropertyStore", "GetValue",
-                                              "GetState", "GetNextPacketSize", "GetBuffer", "Item",
-                                              "Stop", "ReleaseBuffer"};
+const std::set<std::string> kEndpointCalls = {
+    "Activate", "GetMixFormat", "Initialize",        "GetService", "Start", "GetId", "OpenPropertyStore",
+    "GetValue", "GetState",     "GetNextPacketSize", "GetBuffer",  "Item",  "Stop",  "ReleaseBuffer"};
 const std::set<std::string> kTopCalls = {"CoInitializeEx", "CoCreateInstance"};
 const std::set<std::string> kFlowCalls = {"EnumAudioEndpoints", "GetDefaultAudioEndpoint", "GetCount"};
 
@@ -150,10 +149,10 @@ DWORD parseState(const std::string& text, const std::string& where) {
 }
 
 Endpoint parseEndpoint(const json& object, const std::string& where) {
-  allowOnly(object, where,
-            {"flow", "id", "name", "state", "default", "format", "signal", "packetFrames", "fail"});
+  allowOnly(object, where, {"flow", "id", "name", "state", "default", "format", "signal", "packetFrames", "fail"});
   Endpoint endpoint;
-  const std::string flow = object.contains("flow") && object.at("flow").is_string() ? object.at("flow").get<std::string>() : "";
+  const std::string flow =
+      object.contains("flow") && object.at("flow").is_string() ? object.at("flow").get<std::string>() : "";
   if (flow == "capture") {
     endpoint.flow = eCapture;
   } else if (flow == "render") {

@@ -40,7 +40,7 @@ struct Endpoint {
   EDataFlow flow = eCapture;
   std::string id;
   NameKind nameKind = NameKind::missing;
-  std::string name;          // NameKind::text
+  std::string name;              // NameKind::text
   std::uint32_t nameNumber = 0;  // NameKind::number: a property of another type
   DWORD state = DEVICE_STATE_ACTIVE;
   bool isDefault = false;

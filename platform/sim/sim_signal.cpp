@@ -27,7 +27,8 @@ std::int64_t quantise(double value, int validBits, int containerBits) {
 void encodeSample(double value, const MixFormat& format, BYTE* out) {
   const std::size_t containerBytes = format.bits / 8;
   std::memset(out, 0, containerBytes);
-  const bool isFloat = format.tag == WAVE_FORMAT_IEEE_FLOAT || (format.tag == WAVE_FORMAT_EXTENSIBLE && format.subFloat);
+  const bool isFloat =
+      format.tag == WAVE_FORMAT_IEEE_FLOAT || (format.tag == WAVE_FORMAT_EXTENSIBLE && format.subFloat);
   if (isFloat) {
     if (containerBytes < sizeof(float)) return;
     const float sample = static_cast<float>(value);
@@ -71,7 +72,9 @@ WAVEFORMATEX* newMixFormat(const MixFormat& format) {
 
 std::size_t formatBlockBytes(const WAVEFORMATEX& format) { return sizeof(WAVEFORMATEX) + format.cbSize; }
 
-std::size_t frameBytes(const MixFormat& format) { return static_cast<std::size_t>(format.channels) * (format.bits / 8); }
+std::size_t frameBytes(const MixFormat& format) {
+  return static_cast<std::size_t>(format.channels) * (format.bits / 8);
+}
 
 double signalValue(const Signal& signal, std::int64_t frame, DWORD rate) {
   switch (signal.kind) {
@@ -92,7 +95,8 @@ double signalValue(const Signal& signal, std::int64_t frame, DWORD rate) {
 
 void encodeFrame(double value, const MixFormat& format, BYTE* frame) {
   const std::size_t containerBytes = format.bits / 8;
-  for (WORD channel = 0; channel < format.channels; ++channel) encodeSample(value, format, frame + channel * containerBytes);
+  for (WORD channel = 0; channel < format.channels; ++channel)
+    encodeSample(value, format, frame + channel * containerBytes);
 }
 
 }  // namespace sim

@@ -33,8 +33,9 @@ struct SourceChoice {
   int channels;
 };
 
-const std::vector<SourceChoice> kSourceChoices = {
-    {"mic", {"--mic", "default"}, 1}, {"desktop", {"--system", "1"}, 1}, {"both", {"--mic", "default", "--system", "1"}, 2}};
+const std::vector<SourceChoice> kSourceChoices = {{"mic", {"--mic", "default"}, 1},
+                                                  {"desktop", {"--system", "1"}, 1},
+                                                  {"both", {"--mic", "default", "--system", "1"}, 2}};
 
 TEST(AudiotapSimCapture, WholeSecondsGiveTwoBytesPerChannelForSixteenFramesPerMillisecondLessTheHoldback) {
   for (const auto& sources : kSourceChoices) {
@@ -140,15 +141,16 @@ TEST(AudiotapSimCapture, A440HzToneComesOutAs440HzAt16kHzWhateverTheDeviceFormat
       {"pcm16-48k-mono", {{"tag", "pcm"}, {"channels", 1}, {"bits", 16}, {"rate", 48000}}},
       {"pcm24-44k1", {{"tag", "pcm"}, {"channels", 2}, {"bits", 24}, {"rate", 44100}}},
       {"pcm32-96k", {{"tag", "pcm"}, {"channels", 2}, {"bits", 32}, {"rate", 96000}}},
-      {"extensible-24-in-32", {{"tag", "extensible-pcm"}, {"channels", 2}, {"bits", 32}, {"validBits", 24}, {"rate", 48000}}},
+      {"extensible-24-in-32",
+       {{"tag", "extensible-pcm"}, {"channels", 2}, {"bits", 32}, {"validBits", 24}, {"rate", 48000}}},
       {"extensible-float-6ch", {{"tag", "extensible-float"}, {"channels", 6}, {"bits", 32}, {"rate", 48000}}},
       {"float-16k", {{"tag", "float"}, {"channels", 1}, {"bits", 32}, {"rate", 16000}}},
       {"pcm16-8k", {{"tag", "pcm"}, {"channels", 1}, {"bits", 16}, {"rate", 8000}}},
   };
   const json tone = {{"kind", "sine"}, {"frequency", 440}, {"amplitude", 0.5}};
   for (const auto& row : cases) {
-    const SimRun run = runSim(twoEndpointWorld({{"format", row.format}, {"signal", tone}}, {}, {}, 3000),
-                              {"--mic", "default"});
+    const SimRun run =
+        runSim(twoEndpointWorld({{"format", row.format}, {"signal", tone}}, {}, {}, 3000), {"--mic", "default"});
     ASSERT_EQ(run.result.exitStatus, 0) << row.name << ": " << run.result.standardError;
     EXPECT_EQ(run.events[0]["deviceRate"]["mic"], row.format["rate"]) << row.name;
     const ToneAnalysis tone440 = analyse(channelSamples(run.result.standardOutput, 1, 0));

@@ -75,20 +75,22 @@ std::vector<ListingCase> listingCases() {
                 endpoint("capture", "c3", {{"name", longName}}), endpoint("capture", "c4", {{"name", longestName}}),
                 endpoint("capture", "c5", {{"fail", {{"OpenPropertyStore", "0x80070005"}}}}),
                 endpoint("capture", "c6", {{"fail", {{"GetValue", "0x80004005"}}}})}),
-       "[" + record("", "c1", true, false) + "," + record("", "c2", true, false) + "," +
-           record("", "c3", true, false) + "," + record(longestName, "c4", true, false) + "," +
-           record("", "c5", true, false) + "," + record("", "c6", true, false) + "]\n"},
+       "[" + record("", "c1", true, false) + "," + record("", "c2", true, false) + "," + record("", "c3", true, false) +
+           "," + record(longestName, "c4", true, false) + "," + record("", "c5", true, false) + "," +
+           record("", "c6", true, false) + "]\n"},
       {"EscapingOfNamesAndIdentifiers",
        worldOf({endpoint("capture", "{q\"b\\}", {{"name", "Mic \"Pro\" \\ 1\ttab\x1f\x7f \xc3\xa9"}})}),
        "[{\"FriendlyName\":\"Mic \\\"Pro\\\" \\\\ 1\\u0009tab\\u001f\x7f \xc3\xa9\","
        "\"InstanceId\":\"SWD\\\\MMDEVAPI\\\\{q\\\"b\\\\}\",\"Status\":\"OK\",\"IsDefault\":false}]\n"},
       // 255 quotation marks would escape to 510 bytes; the bound keeps 253 of them.
       {"EscapedNameIsCutAtItsBound", worldOf({endpoint("capture", "c1", {{"name", std::string(255, '"')}})}),
-       "[{\"FriendlyName\":\"" + [] {
-         std::string cut;
-         for (int i = 0; i < 253; ++i) cut += "\\\"";
-         return cut;
-       }() + "\",\"InstanceId\":\"SWD\\\\MMDEVAPI\\\\c1\",\"Status\":\"OK\",\"IsDefault\":false}]\n"},
+       "[{\"FriendlyName\":\"" +
+           [] {
+             std::string cut;
+             for (int i = 0; i < 253; ++i) cut += "\\\"";
+             return cut;
+           }() +
+           "\",\"InstanceId\":\"SWD\\\\MMDEVAPI\\\\c1\",\"Status\":\"OK\",\"IsDefault\":false}]\n"},
       // An empty identifier never matches: with no default, or an unreadable
       // one, no record claims to be the default.
       {"IdentifierOverItsBufferLeavesThePrefix", worldOf({endpoint("capture", "x", {{"id", std::string(512, 'i')}})}),
@@ -130,11 +132,11 @@ TEST(AudiotapSimListing, ArgumentsAroundListAreIgnored) {
 }
 
 TEST(AudiotapSimListing, AnInstanceIdReadBackSelectsItsEndpointUnlessUnplugged) {
-  const std::string world = worldOf(
-      {endpoint("capture", "{0.0.1.00000000}.{first}", {{"name", "First"}}),
-       endpoint("capture", "{0.0.1.00000000}.{second}", {{"name", "Second"}}),
-       endpoint("capture", "{0.0.1.00000000}.{gone}", {{"name", "Gone"}, {"state", "unplugged"}})},
-      {{"stop", {{"controlEventAtMs", 100}}}});
+  const std::string world =
+      worldOf({endpoint("capture", "{0.0.1.00000000}.{first}", {{"name", "First"}}),
+               endpoint("capture", "{0.0.1.00000000}.{second}", {{"name", "Second"}}),
+               endpoint("capture", "{0.0.1.00000000}.{gone}", {{"name", "Gone"}, {"state", "unplugged"}})},
+              {{"stop", {{"controlEventAtMs", 100}}}});
   const json listing = json::parse(runSim(world, {"--list"}).result.standardOutput);
   ASSERT_EQ(listing.size(), 3u);
   for (const auto& item : listing) {

@@ -32,7 +32,9 @@ std::string selectionWorld() {
       capture("{0.0.1.00000000}.{twin-2}", "TWIN"),
       capture("{0.0.1.00000000}.{old}", "Old Mic", {{"state", "unplugged"}}),
       capture("{0.0.1.00000000}.{dead}", "Dead Mic", {{"state", "disabled"}}),
-      capture("{0.0.1.00000000}.{accent}", "\xc3\x89" "cho"),  // "Écho"
+      capture("{0.0.1.00000000}.{accent}",
+              "\xc3\x89"
+              "cho"),  // "Écho"
       capture("{0.0.1.00000000}.{long}", kLongName),
       speakerEndpoint(),
   });
@@ -67,8 +69,15 @@ std::vector<SelectionCase> selectionCases() {
       {"UnpluggedByName", "Old Mic", nullptr},
       {"UnpluggedById", "SWD\\MMDEVAPI\\{0.0.1.00000000}.{old}", nullptr},
       {"DisabledByName", "Dead Mic", nullptr},
-      {"NonAsciiExact", "\xc3\x89" "cho", "\xc3\x89" "cho"},
-      {"NonAsciiOtherCaseDoesNotFold", "\xc3\xa9" "cho", nullptr},
+      {"NonAsciiExact",
+       "\xc3\x89"
+       "cho",
+       "\xc3\x89"
+       "cho"},
+      {"NonAsciiOtherCaseDoesNotFold",
+       "\xc3\xa9"
+       "cho",
+       nullptr},
       // The long name reads as empty, yet an empty selector does not choose it.
       {"EmptySelector", "", nullptr},
       {"EmptyIdentifierKey", "SWD\\MMDEVAPI\\", nullptr},
@@ -86,10 +95,9 @@ TEST_P(SelectionRows, ChoosesTheFirstAnsweringActiveEndpoint) {
   if (row.chosenName == nullptr) {
     EXPECT_EQ(run.result.exitStatus, 3);
     ASSERT_EQ(run.events.size(), 1u);
-    EXPECT_EQ(run.events[0], json({{"event", "fault"},
-                                   {"reason", "capture.targetMissing"},
-                                   {"detail", row.micValue},
-                                   {"slot", "mic"}}));
+    EXPECT_EQ(
+        run.events[0],
+        json({{"event", "fault"}, {"reason", "capture.targetMissing"}, {"detail", row.micValue}, {"slot", "mic"}}));
     EXPECT_EQ(run.result.standardOutput, "");
   } else {
     EXPECT_EQ(run.result.exitStatus, 0) << run.result.standardError;
