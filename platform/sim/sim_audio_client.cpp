@@ -87,7 +87,7 @@ class CaptureClient final : public ComObject<IAudioCaptureClient, IID_IAudioCapt
     *frames = 0;
     *flags = 0;
     SIM_SCRIPTED(stream_.endpoint->fail, "GetBuffer");
-    if (stream_.packetOut) return kBufferOperationPending;
+    if (stream_.packetOut) return AUDCLNT_E_OUT_OF_ORDER;
     if (stream_.readyPackets() == 0) return AUDCLNT_S_BUFFER_EMPTY;
     stream_.fillPacket();
     stream_.packetOut = true;
