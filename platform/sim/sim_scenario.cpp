@@ -17,6 +17,7 @@ namespace {
 using nlohmann::json;
 
 constexpr std::int64_t kDefaultControlEventMs = 10000;
+constexpr std::int64_t kLargestPacketBytes = std::int64_t{64} << 20;
 
 // A small machine for runs without a scenario: one microphone and one
 // speaker, both defaults, each carrying a tone.
@@ -187,6 +188,9 @@ Endpoint parseEndpoint(const json& object, const std::string& where) {
   const std::int64_t tenMilliseconds = endpoint.format.rate / 100 > 0 ? endpoint.format.rate / 100 : 1;
   endpoint.packetFrames = static_cast<UINT32>(integerAt(object, "packetFrames", where, 1, 1 << 24, tenMilliseconds));
   if (object.contains("fail")) endpoint.fail = parseFailures(object.at("fail"), where + ".fail", false);
+  const std::int64_t packetBytes =
+      static_cast<std::int64_t>(endpoint.packetFrames) * endpoint.format.channels * (endpoint.format.bits / 8);
+  if (packetBytes > kLargestPacketBytes) reject(where, "a packet of this format and packetFrames passes 64 MiB");
   return endpoint;
 }
 

@@ -1,6 +1,36 @@
 // The simulated audio system as a scenario file describes it: endpoints with
 // their formats and signals, the statuses calls should return, and how a run
-// ends. Read once, lazily, at the first platform call that needs it.
+// ends. Read once, lazily, at the first platform call that needs it, from the
+// file named by AUDIOTAP_SIM_SCENARIO (unset: a default microphone and a
+// default speaker, each with a tone).
+//
+// Scenario keys (other tools write these; unknown keys are refused):
+//   endpoints: list of
+//     flow          "capture" | "render"                        (required)
+//     id            identifier text                             (required)
+//     name          friendly name; null or absent: no property; a number:
+//                   a property that is not text
+//     state         "active" (default) | "unplugged" | "disabled" | "notpresent"
+//     default       true: default of its flow for every role (active only)
+//     format        tag "pcm" | "float" (default) | "extensible-pcm" |
+//                   "extensible-float"; channels (2); bits (32 float, 16 pcm);
+//                   rate (48000); validBits (extensible only; = bits)
+//     signal        {"kind":"sine","frequency":F,"amplitude":A} (default 440, 0.5)
+//                   {"kind":"constant","value":V}; {"kind":"silence"} (packets
+//                   flagged silent); {"kind":"none"} (no packets at all).
+//                   On a render endpoint: what plays, as loopback hears it.
+//     packetFrames  frames per packet (default 10 ms worth)
+//     fail          call -> "0x..." status: Activate, GetMixFormat, Initialize,
+//                   GetService, Start, Stop, GetId, OpenPropertyStore, GetValue,
+//                   GetState, GetNextPacketSize, GetBuffer, ReleaseBuffer, Item.
+//                   A failure status replaces the call's work; a success
+//                   status is returned after it.
+//   fail: the same for CoInitializeEx, CoCreateInstance, and per flow (name or
+//     name:capture / name:render) EnumAudioEndpoints, GetDefaultAudioEndpoint,
+//     GetCount. A failed CoInitializeEx leaves COM unusable unless the status
+//     is RPC_E_CHANGED_MODE (0x80010106), as on Windows.
+//   stop: {"controlEventAtMs": T} and/or {"stdoutAcceptsBytes": N}; without
+//     it a capture run ends by a control event at 10 s.
 #pragma once
 
 #include <cstdint>

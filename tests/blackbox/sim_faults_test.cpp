@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <nlohmann/json.hpp>
+#include <ostream>
 #include <string>
 #include <vector>
 
@@ -19,6 +20,9 @@ struct FaultCase {
   std::vector<std::string> expectedLines;  // exact standard-error lines
   int status;
 };
+
+// Failures name the case, not its bytes.
+void PrintTo(const FaultCase& row, std::ostream* out) { *out << row.name; }
 
 json failing(const char* call, const char* status) { return {{"fail", {{call, status}}}}; }
 
@@ -202,6 +206,8 @@ TEST(AudiotapSimScenario, AnUnusableScenarioEndsWithOneClearLineAndStatusTwo) {
       {"unknown flow", R"({"endpoints":[{"flow":"sideways","id":"x"}]})", "endpoints[0].flow"},
       {"bad status", R"({"fail":{"CoInitializeEx":"denied"}})", "fail.CoInitializeEx"},
       {"unknown call", R"({"fail":{"Explode":"0x80004005"}})", "Explode"},
+      {"huge packet", R"({"endpoints":[{"flow":"capture","id":"x","packetFrames":16777216,"format":{"channels":8}}]})",
+       "64 MiB"},
       {"misspelt key", R"({"endpoints":[{"flow":"capture","id":"x","sate":"active"}]})", "sate"},
       {"two defaults", R"({"endpoints":[{"flow":"capture","id":"a","default":true},
                                         {"flow":"capture","id":"b","default":true}]})",

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <nlohmann/json.hpp>
+#include <ostream>
 #include <string>
 #include <vector>
 
@@ -36,6 +37,9 @@ struct ListingCase {
   std::string scenario;
   std::string expected;  // the whole of standard output
 };
+
+// Failures name the case, not its bytes.
+void PrintTo(const ListingCase& row, std::ostream* out) { *out << row.name; }
 
 std::vector<ListingCase> listingCases() {
   const std::string longName(256, 'n');

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <nlohmann/json.hpp>
+#include <ostream>
 #include <string>
 #include <vector>
 
@@ -52,6 +53,9 @@ struct SelectionCase {
   std::string micValue;
   const char* chosenName;  // friendly name in the started line; null: target missing
 };
+
+// Failures name the case, not its bytes.
+void PrintTo(const SelectionCase& row, std::ostream* out) { *out << row.name; }
 
 std::vector<SelectionCase> selectionCases() {
   return {
