@@ -15,7 +15,9 @@
 #include "pipeline/pacer.h"
 
 namespace {
-// The run's sources, clock and output scratch live here for the whole process.
+// The run's enumerator, sources, clock and output scratch live here for the
+// whole process; none of them is ever released.
+IMMDeviceEnumerator* enumerator = nullptr;
 SlotTable slotTable;
 PacerState pacerState;
 OutputFrameBuffer outputFrames;
@@ -27,12 +29,10 @@ OutputFrameBuffer outputFrames;
   std::exit(exitStatus::setupFailed);
 }
 
-IMMDeviceEnumerator* createEnumerator() {
-  IMMDeviceEnumerator* enumerator = nullptr;
+void createEnumerator() {
   const HRESULT status = CoCreateInstance(CLSID_MMDeviceEnumerator, nullptr, CLSCTX_ALL, IID_IMMDeviceEnumerator,
                                           reinterpret_cast<void**>(&enumerator));
   if (FAILED(status)) deviceLayerUnavailable("MMDeviceEnumerator", status);
-  return enumerator;
 }
 
 void reportStarted(int slotCount) {
@@ -48,7 +48,7 @@ void reportStarted(int slotCount) {
 int runListSequence() {
   // A failure here shows up, if it matters, when the enumerator is created.
   CoInitializeEx(nullptr, COINIT_MULTITHREADED);
-  IMMDeviceEnumerator* enumerator = createEnumerator();
+  createEnumerator();
   std::fputs("[", stdout);
   std::int32_t firstRecord = 1;
   listDataFlow(enumerator, eCapture, firstRecord);
@@ -62,7 +62,7 @@ int runCaptureSequence(const char* micValue, const char* systemValue) {
   SetConsoleCtrlHandler(onConsoleControl, TRUE);
   const HRESULT status = CoInitializeEx(nullptr, COINIT_MULTITHREADED);
   if (FAILED(status)) deviceLayerUnavailable("CoInitializeEx", status);
-  IMMDeviceEnumerator* enumerator = createEnumerator();
+  createEnumerator();
 
   // Every source is opened before any is started; the microphone is entry 0.
   int slotCount = 0;
