@@ -158,7 +158,7 @@ class Collection final : public ComObject<IMMDeviceCollection, kIidDeviceCollect
     if (count == nullptr) return E_POINTER;
     if (auto status = flowFailureOf("GetCount", flow_); status && FAILED(*status)) return *status;
     *count = static_cast<UINT>(members_.size());
-    return S_OK;
+    return flowFailureOf("GetCount", flow_).value_or(S_OK);
   }
   HRESULT STDMETHODCALLTYPE Item(UINT index, IMMDevice** device) override {
     if (device == nullptr) return E_POINTER;
@@ -166,7 +166,7 @@ class Collection final : public ComObject<IMMDeviceCollection, kIidDeviceCollect
     if (index >= members_.size()) return E_INVALIDARG;
     if (auto status = failureOf(members_[index]->fail, "Item"); status && FAILED(*status)) return *status;
     *device = new Device(*members_[index]);
-    return S_OK;
+    return failureOf(members_[index]->fail, "Item").value_or(S_OK);
   }
 
  private:
@@ -186,7 +186,7 @@ class Enumerator final : public ComObject<IMMDeviceEnumerator, IID_IMMDeviceEnum
     for (const Endpoint& endpoint : world().endpoints)
       if ((flow == eAll || endpoint.flow == flow) && (endpoint.state & stateMask) != 0) members.push_back(&endpoint);
     *devices = new Collection(flow, std::move(members));
-    return S_OK;
+    return flowFailureOf("EnumAudioEndpoints", flow).value_or(S_OK);
   }
   HRESULT STDMETHODCALLTYPE GetDefaultAudioEndpoint(EDataFlow flow, ERole role, IMMDevice** endpoint) override {
     if (endpoint == nullptr) return E_POINTER;
@@ -198,7 +198,7 @@ class Enumerator final : public ComObject<IMMDeviceEnumerator, IID_IMMDeviceEnum
     for (const Endpoint& candidate : world().endpoints) {
       if (candidate.flow == flow && candidate.isDefault && candidate.state == DEVICE_STATE_ACTIVE) {
         *endpoint = new Device(candidate);
-        return S_OK;
+        return flowFailureOf("GetDefaultAudioEndpoint", flow).value_or(S_OK);
       }
     }
     return kNotFound;

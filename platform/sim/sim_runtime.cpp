@@ -33,7 +33,8 @@ HRESULT CoCreateInstance(REFCLSID classId, IUnknown* outer, DWORD classContext, 
   IMMDeviceEnumerator* enumerator = sim::newEnumerator();
   const HRESULT status = enumerator->QueryInterface(iid, object);
   enumerator->Release();
-  return status;
+  if (FAILED(status)) return status;
+  return sim::failureOf(sim::world().fail, "CoCreateInstance").value_or(S_OK);
 }
 
 // Off Windows streams carry bytes untranslated already.

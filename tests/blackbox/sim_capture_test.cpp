@@ -190,3 +190,23 @@ TEST(AudiotapSimCapture, SilentOrFailingSourcesGiveSilenceWithoutAFault) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST(AudiotapSimCapture, StatusesThatAreNotNegativeCountAsSuccess) {
+  const json successes = {{"fail",
+                           {{"Activate", "0x00000001"},
+                            {"GetMixFormat", "0x00000001"},
+                            {"Initialize", "0x7fffffff"},
+                            {"GetService", "0x00000001"},
+                            {"Start", "0x08890001"}}}};
+  const json topSuccesses = {{"fail", {{"CoInitializeEx", "0x00000001"}, {"GetDefaultAudioEndpoint", "0x00000001"}}}};
+  const SimRun run =
+      runSim(twoEndpointWorld(successes, successes, topSuccesses, 1000), {"--mic", "default", "--system", "1"});
+  EXPECT_EQ(run.result.exitStatus, 0) << run.result.standardError;
+  EXPECT_EQ(run.result.standardOutput.size(), 2u * 2u * (16u * 1000u - 960u));
+  ASSERT_EQ(run.lines.size(), 2u);
+  EXPECT_EQ(run.lines[1], R"({"event":"stopped"})");
+}
+
+}  // namespace
