@@ -16,15 +16,28 @@
 namespace {
 using nlohmann::json;
 
+// Gives back what an opened slot holds, which the program itself keeps
+// until it ends.
+struct SlotRelease {
+  void operator()(CaptureSlot* slot) const {
+    if (slot->captureClient != nullptr) slot->captureClient->Release();
+    if (slot->audioClient != nullptr) slot->audioClient->Release();
+    if (slot->device != nullptr) slot->device->Release();
+    CoTaskMemFree(slot->mixFormat);
+    delete slot;
+  }
+};
+using SlotHolder = std::unique_ptr<CaptureSlot, SlotRelease>;
+
 // A fresh, zeroed slot holding the default endpoint of flow in a world of
 // that one endpoint.
-std::unique_ptr<CaptureSlot> chosenSlot(const json& endpoint, const char* label) {
+SlotHolder chosenSlot(const json& endpoint, const char* label) {
   sim::useScenarioText(json({{"endpoints", json::array({endpoint})}}).dump());
   CoInitializeEx(nullptr, COINIT_MULTITHREADED);
   IMMDeviceEnumerator* enumerator = nullptr;
   CoCreateInstance(CLSID_MMDeviceEnumerator, nullptr, CLSCTX_ALL, IID_IMMDeviceEnumerator,
                    reinterpret_cast<void**>(&enumerator));
-  auto slot = std::make_unique<CaptureSlot>();
+  SlotHolder slot(new CaptureSlot);
   std::memset(slot.get(), 0, sizeof(CaptureSlot));
   slot->label = label;
   const EDataFlow flow = endpoint["flow"] == "render" ? eRender : eCapture;

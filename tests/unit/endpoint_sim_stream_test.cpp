@@ -15,9 +15,21 @@
 namespace {
 using nlohmann::json;
 
+// Releases its clients on the way out, as a well-behaved COM caller does.
 struct OpenStream {
   IAudioClient* client = nullptr;
   IAudioCaptureClient* capture = nullptr;
+
+  OpenStream() = default;
+  OpenStream(const OpenStream&) = delete;
+  OpenStream(OpenStream&& other) noexcept : client(other.client), capture(other.capture) {
+    other.client = nullptr;
+    other.capture = nullptr;
+  }
+  ~OpenStream() {
+    if (capture != nullptr) capture->Release();
+    if (client != nullptr) client->Release();
+  }
 };
 
 // Activates, initialises and gets the capture client of the default endpoint
