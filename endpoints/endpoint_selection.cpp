@@ -1,6 +1,5 @@
 #include "endpoints/endpoint_selection.h"
 
-#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 
