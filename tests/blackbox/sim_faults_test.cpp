@@ -34,6 +34,9 @@ std::vector<FaultCase> faultCases() {
   const auto top = [](const json& patch) { return twoEndpointWorld(json::object(), json::object(), patch); };
   const std::string started =
       R"({"event":"started","slots":["mic"],"mic":"Desk Mic","system":"","clock":"qpc","deviceRate":{"mic":48000}})";
+  const std::string startedBoth =
+      R"({"event":"started","slots":["mic","desktop"],"mic":"Desk Mic","system":"Speakers","clock":"qpc",)"
+      R"("deviceRate":{"mic":48000,"desktop":44100}})";
   return {
       {"CoInitializeExFailsInCapture",
        top(failing("CoInitializeEx", "0x8000ffff")),
@@ -163,6 +166,17 @@ std::vector<FaultCase> faultCases() {
        {"--mic", "default"},
        {started, faultLine("capture.stopped", "GetBuffer", "mic")},
        4},
+      {"DesktopPacketFetchFailsWhileRunning",
+       speaker(failing("GetBuffer", "0x88890004")),
+       {"--mic", "default", "--system", "1"},
+       {startedBoth, faultLine("capture.stopped", "GetBuffer", "desktop")},
+       4},
+      // The word after --mic is its value, whatever it looks like.
+      {"MicValueThatLooksLikeAnOption",
+       kBoth,
+       {"--mic", "--list"},
+       {faultLine("capture.targetMissing", "--list", "mic")},
+       3},
   };
 }
 
