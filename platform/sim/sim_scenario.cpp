@@ -112,6 +112,9 @@ MixFormat parseFormat(const json& object, const std::string& where) {
   format.bits = static_cast<WORD>(integerAt(object, "bits", where, 0, 65535, defaultBits));
   format.validBits = static_cast<WORD>(integerAt(object, "validBits", where, 0, 65535, format.bits));
   format.rate = static_cast<DWORD>(integerAt(object, "rate", where, 0, 4294967295LL, 48000));
+  // WASAPI hands out float samples in 32-bit containers (or wider); a
+  // narrower one would have a reader step past the end of a packet.
+  if (format.subFloat && format.bits < 32) reject(where + ".bits", "a float format needs at least 32 bits");
   return format;
 }
 

@@ -220,6 +220,8 @@ TEST(AudiotapSimScenario, AnUnusableScenarioEndsWithOneClearLineAndStatusTwo) {
       {"unknown flow", R"({"endpoints":[{"flow":"sideways","id":"x"}]})", "endpoints[0].flow"},
       {"bad status", R"({"fail":{"CoInitializeEx":"denied"}})", "fail.CoInitializeEx"},
       {"unknown call", R"({"fail":{"Explode":"0x80004005"}})", "Explode"},
+      {"narrow float", R"({"endpoints":[{"flow":"capture","id":"x","format":{"tag":"float","bits":16}}]})",
+       "endpoints[0].format.bits"},
       {"huge packet", R"({"endpoints":[{"flow":"capture","id":"x","packetFrames":16777216,"format":{"channels":8}}]})",
        "64 MiB"},
       {"misspelt key", R"({"endpoints":[{"flow":"capture","id":"x","sate":"active"}]})", "sate"},
