@@ -1,24 +1,20 @@
 // The simulated COM runtime and C runtime calls: COM must be initialised
-// before the device enumerator can be created, as on Windows.
+// before the device enumerator can be created, as on Windows. A scripted
+// CoInitializeEx failure only changes the status returned, so a run that
+// does not look at it goes on as it would after RPC_E_CHANGED_MODE.
 #include "endpoints/core_audio.h"
 #include "platform/sim/sim_objects.h"
 #include "platform/sim/sim_scenario.h"
 
 namespace {
-constexpr HRESULT kChangedMode = static_cast<HRESULT>(0x80010106u);     // RPC_E_CHANGED_MODE
 constexpr HRESULT kNotInitialised = static_cast<HRESULT>(0x800401F0u);  // CO_E_NOTINITIALIZED
 }  // namespace
 
 HRESULT CoInitializeEx(void* reserved, DWORD) {
   if (reserved != nullptr) return E_INVALIDARG;
-  if (auto status = sim::failureOf(sim::world().fail, "CoInitializeEx")) {
-    // RPC_E_CHANGED_MODE means the thread already has an apartment, so COM
-    // works; any other failure leaves it unusable.
-    if (*status == kChangedMode || SUCCEEDED(*status)) sim::setComInitialised(true);
-    return *status;
-  }
   const bool already = sim::comInitialised();
   sim::setComInitialised(true);
+  if (auto status = sim::failureOf(sim::world().fail, "CoInitializeEx")) return *status;
   return already ? S_FALSE : S_OK;
 }
 
