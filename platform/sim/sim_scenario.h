@@ -4,7 +4,7 @@
 // file named by AUDIOTAP_SIM_SCENARIO (unset: a default microphone and a
 // default speaker, each with a tone).
 //
-// Scenario keys (other tools write these; unknown keys are refused):
+// Scenario keys (other tools write these; keys not listed here are passed over):
 //   endpoints: list of
 //     flow          "capture" | "render"                        (required)
 //     id            identifier text                             (required)
