@@ -27,8 +27,8 @@
 //                   status is returned after it.
 //   fail: the same for CoInitializeEx, CoCreateInstance, and per flow (name or
 //     name:capture / name:render) EnumAudioEndpoints, GetDefaultAudioEndpoint,
-//     GetCount. A failed CoInitializeEx leaves COM unusable unless the status
-//     is RPC_E_CHANGED_MODE (0x80010106), as on Windows.
+//     GetCount. A scripted CoInitializeEx status is only returned: COM
+//     still works, as after RPC_E_CHANGED_MODE on Windows.
 //   stop: {"controlEventAtMs": T} and/or {"stdoutAcceptsBytes": N}; without
 //     it a capture run ends by a control event at 10 s.
 #pragma once
