@@ -322,7 +322,33 @@ def case_server_stopped(audiotap, server):
     check(abs(len(out) / 4 / expected_frames - 1) < 0.02, "the stream did not keep pace while the server was stopped")
 
 
+def case_missing_devices(audiotap, server):
+    # A server with no microphone and no sink, then no server at all.
+    empty = tempfile.mkdtemp(prefix="audiotap-e2e-none-")
+    try:
+        rows = [
+            (server.env, ["--mic", "default"], 3,
+             [{"event": "fault", "reason": "capture.targetMissing", "detail": "default", "slot": "mic"}]),
+            (server.env, ["--system", "1"], 3,
+             [{"event": "fault", "reason": "capture.targetMissing", "detail": "no-output-endpoint:0x80070490",
+               "slot": "desktop"}]),
+            (dict(server.env, XDG_RUNTIME_DIR=empty), ["--list"], 3,
+             [{"event": "fault", "reason": "capture.separateUnavailable", "detail": "MMDeviceEnumerator:0x88890010"}]),
+            (dict(server.env, XDG_RUNTIME_DIR=empty), ["--mic", "default", "--system", "1"], 3,
+             [{"event": "fault", "reason": "capture.separateUnavailable", "detail": "MMDeviceEnumerator:0x88890010"}]),
+        ]
+        for env, arguments, expected_status, expected_events in rows:
+            result = subprocess.run([audiotap, *arguments], env=env, capture_output=True, timeout=20)
+            events = event_lines(result.stderr.decode())
+            check(result.returncode == expected_status, f"{arguments}: status {result.returncode}")
+            check(events == expected_events, f"{arguments}: events {events}")
+            check(result.stdout == b"", f"{arguments}: stdout {result.stdout!r}")
+    finally:
+        shutil.rmtree(empty, ignore_errors=True)
+
+
 CASES = {
+    "missing-devices": case_missing_devices,
     "listing": case_listing,
     "capture": case_capture,
     "signals": case_signals,
