@@ -7,6 +7,7 @@ its exit status and the audio it wrote. Exit 0: passed, 1: failed, 77: skipped
 (pulseaudio is not installed).
 """
 import argparse
+import ctypes
 import json
 import os
 import select
@@ -34,6 +35,11 @@ def check(condition, message):
         raise Failure(message)
 
 
+def end_with_this_process():
+    """preexec_fn: the child is killed when this script ends, even when killed itself."""
+    ctypes.CDLL(None, use_errno=True).prctl(1, signal.SIGKILL)  # PR_SET_PDEATHSIG
+
+
 class PulseServer:
     """A PulseAudio server of this test's own, ended with everything it plays."""
 
@@ -45,7 +51,8 @@ class PulseServer:
         self.process = subprocess.Popen(
             ["pulseaudio", "--daemonize=no", "--exit-idle-time=-1", "-n", "--use-pid-file=no",
              "--load=module-native-protocol-unix"],
-            env=self.env, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, start_new_session=True)
+            env=self.env, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, start_new_session=True,
+            preexec_fn=end_with_this_process)
         for _ in range(100):
             if self.process.poll() is not None:
                 raise Failure("the private PulseAudio server did not start")
@@ -63,11 +70,17 @@ class PulseServer:
         return int(self.pactl("load-module", *arguments))
 
     def play(self, sink, frequency, rate=44100, channels=2):
-        pipeline = (f"exec sox -q -n -r {rate} -c {channels} -t raw -e signed -b 16 - synth 600 sine {frequency} "
-                    f"vol {TONE_PEAK} | pacat --latency-msec=20 -d {sink} --format=s16le --rate={rate} "
-                    f"--channels={channels}")
-        self.players.append(subprocess.Popen(["/bin/sh", "-c", pipeline], env=self.env, start_new_session=True,
-                                             stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL))
+        # Started before any thread of this script runs, so preexec_fn is safe.
+        generator = subprocess.Popen(
+            ["sox", "-q", "-n", "-r", str(rate), "-c", str(channels), "-t", "raw", "-e", "signed", "-b", "16", "-",
+             "synth", "600", "sine", str(frequency), "vol", str(TONE_PEAK)],
+            env=self.env, stdout=subprocess.PIPE, stderr=subprocess.DEVNULL, preexec_fn=end_with_this_process)
+        player = subprocess.Popen(
+            ["pacat", "--latency-msec=20", "-d", sink, "--format=s16le", f"--rate={rate}", f"--channels={channels}"],
+            env=self.env, stdin=generator.stdout, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL,
+            preexec_fn=end_with_this_process)
+        generator.stdout.close()
+        self.players += [generator, player]
         for _ in range(100):
             if sink in self.playing_sinks():
                 return
@@ -95,10 +108,7 @@ class PulseServer:
 
     def stop(self):
         for player in self.players:
-            try:
-                os.killpg(player.pid, signal.SIGKILL)
-            except ProcessLookupError:
-                pass
+            player.kill()
             player.wait()
         if self.process.poll() is None:
             self.process.send_signal(signal.SIGCONT)

@@ -2,7 +2,7 @@
 
 #include <fcntl.h>
 #include <signal.h>
-#include <spawn.h>
+#include <sys/prctl.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -13,33 +13,31 @@
 
 #include "tests/support/process_runner.h"
 
-extern char** environ;
-
 namespace {
 
-// Runs a command with standard streams on /dev/null, in a process group of
-// its own when asked; returns its pid.
-pid_t spawnQuiet(const std::vector<std::string>& command, bool ownGroup) {
-  std::vector<char*> arguments;
+// Runs a command with its standard streams on /dev/null unless given, in
+// the process group `group` (0: a group of its own); returns its pid. The
+// child is told to end when this test process does, so that a test that
+// crashes leaves no server or player behind.
+pid_t spawnQuiet(const std::vector<std::string>& command, int input = -1, int output = -1, pid_t group = 0) {
   std::vector<std::string> copy(command);
+  std::vector<char*> arguments;
   for (auto& text : copy) arguments.push_back(text.data());
   arguments.push_back(nullptr);
-  posix_spawn_file_actions_t actions;
-  posix_spawn_file_actions_init(&actions);
-  posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
-  posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
-  posix_spawn_file_actions_addopen(&actions, 2, "/dev/null", O_WRONLY, 0);
-  posix_spawnattr_t attributes;
-  posix_spawnattr_init(&attributes);
-  if (ownGroup) {
-    posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETPGROUP);
-    posix_spawnattr_setpgroup(&attributes, 0);
-  }
-  pid_t pid = -1;
-  if (posix_spawnp(&pid, arguments[0], &actions, &attributes, arguments.data(), environ) != 0) pid = -1;
-  posix_spawn_file_actions_destroy(&actions);
-  posix_spawnattr_destroy(&attributes);
-  return pid;
+  const pid_t parent = getpid();
+  const pid_t pid = fork();
+  if (pid != 0) return pid;
+  // Only async-signal-safe calls between fork and exec.
+  prctl(PR_SET_PDEATHSIG, SIGKILL);
+  if (getppid() != parent) _exit(127);
+  setpgid(0, group);
+  const int null = open("/dev/null", O_RDWR);
+  dup2(input >= 0 ? input : null, 0);
+  dup2(output >= 0 ? output : null, 1);
+  dup2(null, 2);
+  for (int fd = 3; fd < 1024; ++fd) close(fd);
+  execvp(arguments[0], arguments.data());
+  _exit(127);
 }
 
 // The server is our child (not a daemon), so that it is reaped when it ends.
@@ -57,8 +55,7 @@ bool PrivatePulseServer::start() {
   unsetenv("PULSE_SERVER");
   unsetenv("PULSE_RUNTIME_PATH");
   pid_ = spawnQuiet({"pulseaudio", "--daemonize=no", "--exit-idle-time=-1", "-n", "--use-pid-file=no",
-                     "--load=module-native-protocol-unix"},
-                    true);
+                     "--load=module-native-protocol-unix"});
   if (pid_ < 0) return false;
   for (int i = 0; i < 100; ++i) {
     if (waitpid(pid_, nullptr, WNOHANG) == pid_) {
@@ -76,7 +73,8 @@ bool PrivatePulseServer::start() {
 void PrivatePulseServer::stop() {
   for (pid_t group : toneGroups_) {
     kill(-group, SIGKILL);
-    waitpid(group, nullptr, 0);
+    while (waitpid(-group, nullptr, 0) > 0) {
+    }
   }
   toneGroups_.clear();
   if (pid_ > 0) {
@@ -112,11 +110,18 @@ int PrivatePulseServer::loadModule(const std::vector<std::string>& arguments) co
 }
 
 void PrivatePulseServer::playTone(const std::string& sink, int frequency) {
-  const std::string pipeline = "exec sox -q -n -r 44100 -c 2 -t raw -e signed -b 16 - synth 600 sine " +
-                               std::to_string(frequency) + " vol 0.5 | pacat --latency-msec=20 -d " + sink +
-                               " --format=s16le --rate=44100 --channels=2";
-  const pid_t group = spawnQuiet({"/bin/sh", "-c", pipeline}, true);
-  if (group > 0) toneGroups_.push_back(group);
+  int ends[2];
+  if (pipe(ends) != 0) return;
+  const pid_t generator = spawnQuiet({"sox", "-q", "-n", "-r", "44100", "-c", "2", "-t", "raw", "-e", "signed",
+                                      "-b", "16", "-", "synth", "600", "sine", std::to_string(frequency), "vol", "0.5"},
+                                     -1, ends[1]);
+  if (generator > 0) {
+    spawnQuiet({"pacat", "--latency-msec=20", "-d", sink, "--format=s16le", "--rate=44100", "--channels=2"},
+               ends[0], -1, generator);
+    toneGroups_.push_back(generator);
+  }
+  close(ends[0]);
+  close(ends[1]);
 }
 
 bool PrivatePulseServer::waitForPlayback(const std::string& sink, int streams) const {
