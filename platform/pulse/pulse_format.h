@@ -1,13 +1,13 @@
-// Sample formats between PulseAudio and Windows: a device's own sample spec
-// described as Windows describes a shared-mode mix format, and the sample spec
-// a stream records in for a format handed back to Initialize.
+// Sample formats between PulseAudio and Windows: a device's own format, rate
+// and channels described as Windows describes a shared-mode mix format, and
+// what a stream records in for a format handed back to Initialize.
 #pragma once
 
 #include <pulse/pulseaudio.h>
 
 #include "endpoints/core_audio.h"
 
-// The mix format of a device with this sample spec and channel map. Plain
+// The mix format of a device with this sample format and channel map. Plain
 // WAVEFORMATEX (cbSize 0) for 16-bit PCM with one or two channels, the
 // extensible form otherwise, as Windows does. Formats the conversion cannot
 // take as they are (8-bit, A-law, mu-law, big-endian, 24 bits in the low end
@@ -19,7 +19,7 @@ WAVEFORMATEXTENSIBLE describeMixFormat(const pa_sample_spec& device, const pa_ch
 // extensible one.
 std::size_t mixFormatSize(const WAVEFORMATEXTENSIBLE& format);
 
-// The sample spec that records exactly the given format, or false for a
+// The stream format that records exactly the given format, or false for a
 // format that is not one of PCM 16/24/32 and IEEE float 32.
 bool recordingSpec(const WAVEFORMATEX& format, pa_sample_spec* spec);
 
