@@ -53,9 +53,8 @@ UINT64 performanceCounterIn100ns() {
   return static_cast<UINT64>(now.tv_sec) * 10000000u + static_cast<UINT64>(now.tv_nsec) / 100u;
 }
 
-class PulseCaptureClient final : public ComObject<PulseCaptureClient, IAudioCaptureClient> {
+class PulseCaptureClient final : public ComObject<IAudioCaptureClient, IID_IAudioCaptureClient, PulseCaptureClient> {
  public:
-  static constexpr const IID& kInterfaceId = IID_IAudioCaptureClient;
   explicit PulseCaptureClient(std::shared_ptr<CaptureStream> stream) : stream_(std::move(stream)) {}
 
   // A stream or server that has died reports one period's worth of frames
@@ -112,9 +111,8 @@ class PulseCaptureClient final : public ComObject<PulseCaptureClient, IAudioCapt
   std::shared_ptr<CaptureStream> stream_;
 };
 
-class PulseAudioClient final : public ComObject<PulseAudioClient, IAudioClient> {
+class PulseAudioClient final : public ComObject<IAudioClient, IID_IAudioClient, PulseAudioClient> {
  public:
-  static constexpr const IID& kInterfaceId = IID_IAudioClient;
   PulseAudioClient(std::shared_ptr<PulseConnection> connection, EndpointInfo endpoint)
       : connection_(std::move(connection)),
         endpoint_(std::move(endpoint)),

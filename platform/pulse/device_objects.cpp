@@ -13,9 +13,8 @@ namespace {
 constexpr DWORD kAllStates = DEVICE_STATE_ACTIVE | DEVICE_STATE_DISABLED | DEVICE_STATE_NOTPRESENT |
                              DEVICE_STATE_UNPLUGGED;
 
-class PulsePropertyStore final : public ComObject<PulsePropertyStore, IPropertyStore> {
+class PulsePropertyStore final : public ComObject<IPropertyStore, IID_IPropertyStore, PulsePropertyStore> {
  public:
-  static constexpr const IID& kInterfaceId = kIidPropertyStore;
   explicit PulsePropertyStore(std::string friendlyName) : friendlyName_(std::move(friendlyName)) {}
 
   HRESULT STDMETHODCALLTYPE GetCount(DWORD* count) override {
@@ -46,9 +45,8 @@ class PulsePropertyStore final : public ComObject<PulsePropertyStore, IPropertyS
   std::string friendlyName_;
 };
 
-class PulseDevice final : public ComObject<PulseDevice, IMMDevice> {
+class PulseDevice final : public ComObject<IMMDevice, IID_IMMDevice, PulseDevice> {
  public:
-  static constexpr const IID& kInterfaceId = kIidMMDevice;
   PulseDevice(std::shared_ptr<PulseConnection> connection, EndpointInfo info)
       : connection_(std::move(connection)), info_(std::move(info)) {}
 
@@ -82,9 +80,8 @@ class PulseDevice final : public ComObject<PulseDevice, IMMDevice> {
   EndpointInfo info_;
 };
 
-class PulseCollection final : public ComObject<PulseCollection, IMMDeviceCollection> {
+class PulseCollection final : public ComObject<IMMDeviceCollection, IID_IMMDeviceCollection, PulseCollection> {
  public:
-  static constexpr const IID& kInterfaceId = kIidMMDeviceCollection;
   PulseCollection(std::shared_ptr<PulseConnection> connection, std::vector<EndpointInfo> endpoints)
       : connection_(std::move(connection)), endpoints_(std::move(endpoints)) {}
 
@@ -106,9 +103,8 @@ class PulseCollection final : public ComObject<PulseCollection, IMMDeviceCollect
   std::vector<EndpointInfo> endpoints_;
 };
 
-class PulseEnumerator final : public ComObject<PulseEnumerator, IMMDeviceEnumerator> {
+class PulseEnumerator final : public ComObject<IMMDeviceEnumerator, IID_IMMDeviceEnumerator, PulseEnumerator> {
  public:
-  static constexpr const IID& kInterfaceId = IID_IMMDeviceEnumerator;
   explicit PulseEnumerator(std::shared_ptr<PulseConnection> connection) : connection_(std::move(connection)) {}
 
   HRESULT STDMETHODCALLTYPE EnumAudioEndpoints(EDataFlow flow, DWORD stateMask,
