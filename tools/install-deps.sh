@@ -7,7 +7,7 @@ SUDO=""
 [ "$(id -u)" -eq 0 ] || SUDO="sudo"
 export DEBIAN_FRONTEND=noninteractive
 $SUDO apt-get update -qq
-$SUDO apt-get install -y -qq --no-install-recommends \
+$SUDO apt-get install -y -qq \
   cmake make g++ pkg-config googletest libgtest-dev libbenchmark-dev nlohmann-json3-dev \
-  g++-mingw-w64-x86-64-posix wine64 \
+  g++-mingw-w64-x86-64-posix wine wine64 \
   libpulse-dev pulseaudio pulseaudio-utils sox python3-numpy >/dev/null
