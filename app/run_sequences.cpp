@@ -59,6 +59,11 @@ int runListSequence() {
 
 int runCaptureSequence(const char* micValue, const char* systemValue) {
   _setmode(_fileno(stdout), _O_BINARY);
+  // Unbuffered, so that each batch is handed to the system by its own fwrite:
+  // a reader that has gone away then shows as a short write at once. With a
+  // buffer, the failed flush is forgotten (glibc, and the Windows runtime
+  // alike) and every later small fwrite reports full success.
+  std::setvbuf(stdout, nullptr, _IONBF, 0);
   SetConsoleCtrlHandler(onConsoleControl, TRUE);
   const HRESULT status = CoInitializeEx(nullptr, COINIT_MULTITHREADED);
   if (FAILED(status)) deviceLayerUnavailable("CoInitializeEx", status);

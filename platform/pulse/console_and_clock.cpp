@@ -75,14 +75,7 @@ BOOL QueryPerformanceCounter(LARGE_INTEGER* counter) {
   return TRUE;
 }
 
-// Linux streams make no text/binary difference, but binary mode is what a
-// capture run asks for before it writes the PCM stream: standard output then
-// goes unbuffered. With glibc's buffering, a flush that fails because the
-// reader has gone discards the buffer, so every later fwrite that fits the
-// buffer reports full success and the closed pipe is never seen; unbuffered,
-// each fwrite is one write(2) and comes back short at once. Reports text as
-// the mode before.
-int _setmode(int fileDescriptor, int mode) {
-  if (mode == _O_BINARY && fileDescriptor == fileno(stdout)) setvbuf(stdout, nullptr, _IONBF, 0);
+// Linux streams make no text/binary difference. Reports text as the mode before.
+int _setmode(int, int) {
   return _O_TEXT;
 }

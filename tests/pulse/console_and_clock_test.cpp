@@ -72,27 +72,6 @@ TEST(ConsoleControl, AClosedPipeGivesAShortWriteInsteadOfEndingTheProcess) {
       testing::ExitedWithCode(7), "");
 }
 
-TEST(ConsoleControl, BinaryStandardOutputReportsAClosedPipeAtTheFirstWrite) {
-  // One fwrite and one fflush per pass, as the capture loop writes; buffered,
-  // glibc would report every such fwrite as complete.
-  EXPECT_EXIT(
-      {
-        SetConsoleCtrlHandler(acceptingHandler, TRUE);
-        int ends[2];
-        if (pipe(ends) != 0 || dup2(ends[1], 1) < 0) std::exit(2);
-        close(ends[0]);
-        _setmode(_fileno(stdout), _O_BINARY);
-        static char frames[640];
-        for (int pass = 0; pass < 3; ++pass) {
-          const std::size_t written = std::fwrite(frames, 4, 160, stdout);
-          if (written < 160) std::exit(10 + pass);
-          std::fflush(stdout);
-        }
-        std::exit(1);
-      },
-      testing::ExitedWithCode(10), "");
-}
-
 TEST(ConsoleControl, CoInitializeAloneAlreadyIgnoresBrokenPipes) {
   // The listing writes to standard output without installing a handler.
   EXPECT_EXIT(
