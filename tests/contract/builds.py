@@ -41,7 +41,7 @@ def sim_view():
     return View(capture, render)
 
 
-def pulse_view(world, monitors_are_capture_endpoints, platform_ids):
+def pulse_view(world, monitors_are_capture_endpoints, platform_ids, default_alias=None):
     """What a build over this PulseAudio server should list, read from pactl."""
     info = world.info()
     sinks = {s["name"]: s for s in WORLD["sinks"]}
@@ -61,6 +61,11 @@ def pulse_view(world, monitors_are_capture_endpoints, platform_ids):
                        sink["name"] == info["default_sink_name"], world.rate(sink),
                        sink_tone(sinks[sink["name"]]) if sink["name"] in sinks else None)
               for sink in world.sinks()]
+    if default_alias:
+        for flow in (capture, render):
+            real = next(e for e in flow if e.default)
+            real.default = False
+            flow.insert(0, Endpoint(default_alias, None, True, real.rate, real.tone))
     return View(capture, render)
 
 
@@ -113,6 +118,7 @@ class SimBuild(Build):
 class PulseBuild(Build):
     """A build that runs against the private PulseAudio server."""
     monitors_are_capture_endpoints = False
+    default_alias = None
     platform_ids = False
 
     def __init__(self, path, world):
@@ -123,7 +129,8 @@ class PulseBuild(Build):
         return self.world.env
 
     def view(self):
-        return pulse_view(self.world, self.monitors_are_capture_endpoints, self.platform_ids)
+        return pulse_view(self.world, self.monitors_are_capture_endpoints, self.platform_ids,
+                          self.default_alias)
 
     def run(self, arguments, stop):
         return runner.run(self.command(arguments), self.environment(), stop)

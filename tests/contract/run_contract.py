@@ -23,7 +23,7 @@ sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 
 from analysis import analyse_channel, expected_level_db, split_channels  # noqa: E402
 from builds import LinuxBuild, SimBuild, WindowsBuild  # noqa: E402
-from cases import CASES, Empty, Listing, Pcm, differences_for  # noqa: E402
+from cases import CASES, MIC, Empty, Listing, Pcm, differences_for  # noqa: E402
 from world import PulseWorld, WinePrefix, WorldError  # noqa: E402
 
 SKIP = 77
@@ -83,13 +83,21 @@ def check_listing(records, view, problems):
             return
         if not record["InstanceId"].startswith(INSTANCE_PREFIX):
             problems.append(f"InstanceId without the {INSTANCE_PREFIX} prefix: {record}")
+    def summary(items):
+        return sorted(items)
+
+    want = summary((e.name, "OK", e.default) for e in view.capture + view.render)
+    have = summary((r["FriendlyName"], r["Status"], r["IsDefault"]) for r in records)
+    if want != have:
+        problems.append(f"records: expected {want}, got {have}")
+        return
     count = len(view.capture)
+    if summary((r["FriendlyName"], r["Status"], r["IsDefault"]) for r in records[:count]) != \
+            summary((e.name, "OK", e.default) for e in view.capture):
+        problems.append(f"capture records do not all come before the render records: "
+                        f"{[r['FriendlyName'] for r in records]}")
     for flow, endpoints, got in (("capture", view.capture, records[:count]),
                                  ("render", view.render, records[count:])):
-        want = sorted((e.name, "OK", e.default) for e in endpoints)
-        have = sorted((r["FriendlyName"], r["Status"], r["IsDefault"]) for r in got)
-        if want != have:
-            problems.append(f"{flow} records: expected {want}, got {have}")
         for endpoint in endpoints:
             if endpoint.id is None:
                 continue
@@ -144,7 +152,7 @@ class Placeholders:
             self.values = {}
             result = self.build.run(["--list"], None)
             records = parse_listing(result.stdout, self.build.newline, []) or []
-            name = self.view.default("capture").name
+            name = MIC
             match = [r for r in records if isinstance(r, dict) and r.get("FriendlyName") == name]
             if match and INSTANCE_PREFIX in match[0].get("InstanceId", ""):
                 instance = match[0]["InstanceId"]
@@ -154,7 +162,7 @@ class Placeholders:
         for key, value in self.values.items():
             text = text.replace(key, value)
         if "{mic." in text:
-            raise LookupError(f"{text}: the listing names no microphone \"{self.view.default('capture').name}\"")
+            raise LookupError(f"{text}: the listing names no microphone \"{MIC}\"")
         return text
 
 
@@ -204,6 +212,8 @@ def run_suite(build, only):
             build.newline = difference.line_ending
         if difference.monitors_are_capture_endpoints:
             build.monitors_are_capture_endpoints = True
+        if difference.default_alias:
+            build.default_alias = difference.default_alias
     view = build.view()
     placeholders = Placeholders(build, view)
     failed = 0

@@ -17,8 +17,16 @@ import subprocess
 import tempfile
 import time
 
-# module-sine and module-sine-source play at half of full scale.
+# module-sine plays at half of full scale.
 PULSE_TONE_PEAK = 0.5
+
+# Null sinks render in blocks of up to two seconds while no client asks for
+# less, so a stream that joins a monitor or a remapped source of theirs waits
+# that long for its first data. A real microphone, or a sink with a player on
+# it, delivers at once: keepers (recorders at 10 ms latency, thrown away) hold
+# every source the cases capture at that pace.
+KEEPER_LATENCY_MS = 10
+FIRST_DATA_WITHIN = 0.15  # seconds, for a fresh recorder once the world is up
 
 WORLD = {
     "sinks": [
@@ -26,13 +34,14 @@ WORLD = {
          "tone": {"frequency": 1000, "gain_db": -6.0}},
         {"name": "mic_feed", "description": "Mic Feed",
          "tone": {"frequency": 440, "gain_db": 0.0}},
+        {"name": "line_feed", "description": "Line Feed",
+         "tone": {"frequency": 660, "gain_db": -3.0}},
         {"name": "headphones", "description": "Headphones"},
     ],
+    # Real capture sources (not monitors), each carrying what plays into its sink.
     "sources": [
-        # A real capture source (not a monitor) carrying what plays into mic_feed.
-        {"name": "studio_mic", "description": "Studio Mic", "default": True,
-         "remap_of": "mic_feed"},
-        {"name": "line_in", "description": "Line In", "sine": 660},
+        {"name": "studio_mic", "description": "Studio Mic", "default": True, "remap_of": "mic_feed"},
+        {"name": "line_in", "description": "Line In", "remap_of": "line_feed"},
     ],
 }
 
@@ -43,10 +52,8 @@ def tone_peak(gain_db):
 
 def source_tone(source):
     """(frequency, peak) of the tone a world source carries."""
-    if "sine" in source:
-        return source["sine"], PULSE_TONE_PEAK
     sink = next(s for s in WORLD["sinks"] if s["name"] == source["remap_of"])
-    return sink["tone"]["frequency"], tone_peak(sink["tone"]["gain_db"])
+    return sink_tone(sink)
 
 
 def sink_tone(sink):
@@ -74,6 +81,7 @@ class PulseWorld:
         self.dir = None
         self.server = None
         self.env = None
+        self.keepers = []
 
     def __enter__(self):
         try:
@@ -113,13 +121,9 @@ class PulseWorld:
                        f"sink_name={sink['name']} "
                        f"sink_properties='device.description=\"{sink['description']}\"'")
         for source in WORLD["sources"]:
-            props = f"source_properties='device.description=\"{source['description']}\"'"
-            if "remap_of" in source:
-                self.pactl("load-module", "module-remap-source",
-                           f"master={source['remap_of']}.monitor source_name={source['name']} {props}")
-            else:
-                self.pactl("load-module", "module-sine-source",
-                           f"source_name={source['name']} frequency={source['sine']} {props}")
+            self.pactl("load-module", "module-remap-source",
+                       f"master={source['remap_of']}.monitor source_name={source['name']} "
+                       f"source_properties='device.description=\"{source['description']}\"'")
         for sink in WORLD["sinks"]:
             tone = sink.get("tone")
             if tone:
@@ -130,39 +134,59 @@ class PulseWorld:
                         self.pactl("set-sink-input-volume", str(stream["index"]), f"{tone['gain_db']}dB")
         self.pactl("set-default-sink", next(s["name"] for s in WORLD["sinks"] if s.get("default")))
         self.pactl("set-default-source", next(s["name"] for s in WORLD["sources"] if s.get("default")))
+        for source in self.captured_sources():
+            self.keepers.append(start_child(
+                ["parec", "-d", source, f"--latency-msec={KEEPER_LATENCY_MS}", "--raw"], self.env,
+                stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL))
         self._check()
 
+    @staticmethod
+    def captured_sources():
+        default_sink = next(s["name"] for s in WORLD["sinks"] if s.get("default"))
+        return [s["name"] for s in WORLD["sources"]] + [default_sink + ".monitor"]
+
     def _check(self):
-        """The server holds exactly the world, and every source delivers the tone."""
+        """The server holds exactly the world, and every source delivers its tone at once."""
         sinks = {s["name"]: s["description"] for s in self.sinks()}
         sources = {s["name"]: s["description"] for s in self.sources() if not self.is_monitor(s)}
         want_sinks = {s["name"]: s["description"] for s in WORLD["sinks"]}
         want_sources = {s["name"]: s["description"] for s in WORLD["sources"]}
         if sinks != want_sinks or sources != want_sources:
             raise WorldError(f"pactl shows sinks {sinks} and sources {sources}")
-        from analysis import analyse_channel  # local: keeps this module importable without numpy
+        from analysis import analyse_channel, expected_level_db  # needs numpy: imported late
         import numpy
-        for source in WORLD["sources"]:
-            data = self.record(source["name"], 0.6)
-            samples = numpy.frombuffer(data, dtype="<i2")
-            frequency, peak = source_tone(source)
-            found = analyse_channel(samples, 16000, skip_seconds=0.2)
-            if abs(found.frequency - frequency) > 2 or abs(found.level_db - 20 * math.log10(peak / math.sqrt(2))) > 1:
-                raise WorldError(f"source {source['name']} does not carry its tone: {found}")
+        tones = {s["name"]: source_tone(s) for s in WORLD["sources"]}
+        tones.update({s["name"] + ".monitor": sink_tone(s) for s in WORLD["sinks"] if s.get("tone")})
+        deadline = time.monotonic() + 15
+        for source in self.captured_sources():
+            while True:  # keepers take a moment to bring a source up to pace
+                first_data, data = self.record(source, 0.6)
+                if first_data <= FIRST_DATA_WITHIN:
+                    break
+                if time.monotonic() > deadline:
+                    raise WorldError(f"{source} delivers its first data only after {first_data:.2f} s")
+            frequency, peak = tones[source]
+            found = analyse_channel(numpy.frombuffer(data, dtype="<i2"), 16000, skip_seconds=0.1)
+            if abs(found.frequency - frequency) > 1 or abs(found.level_db - expected_level_db(peak)) > 0.5:
+                raise WorldError(f"{source} does not carry its tone: {found}")
 
     def record(self, source, seconds):
-        """seconds of 16 kHz mono s16 from a source, read with parec."""
+        """Time to the first data, and seconds of 16 kHz mono s16 from a source."""
         wanted = int(seconds * 16000) * 2
+        began = time.monotonic()
         recorder = start_child(["parec", "-d", source, "--format=s16le", "--rate=16000", "--channels=1",
-                                "--latency-msec=20", "--raw"], self.env,
+                                f"--latency-msec={KEEPER_LATENCY_MS}", "--raw"], self.env,
                                stdout=subprocess.PIPE, stderr=subprocess.DEVNULL)
         data = bytearray()
-        deadline = time.monotonic() + 10
+        first_data = None
+        deadline = began + 10
         try:
             while len(data) < wanted and time.monotonic() < deadline:
                 chunk = os.read(recorder.stdout.fileno(), wanted - len(data))
                 if not chunk:
                     break
+                if first_data is None:
+                    first_data = time.monotonic() - began
                 data += chunk
         finally:
             recorder.kill()
@@ -170,7 +194,7 @@ class PulseWorld:
             recorder.stdout.close()
         if len(data) < wanted:
             raise WorldError(f"parec delivered {len(data)} of {wanted} bytes from {source}")
-        return bytes(data)
+        return first_data, bytes(data)
 
     def pactl(self, *arguments):
         done = subprocess.run(["pactl", *arguments], env=self.env, capture_output=True, text=True)
@@ -208,6 +232,10 @@ class PulseWorld:
             return ""
 
     def close(self):
+        for keeper in self.keepers:
+            keeper.kill()
+            keeper.wait()
+        self.keepers = []
         if self.server is not None:
             if self.server.poll() is None:
                 subprocess.run(["pactl", "exit"], env=self.env, capture_output=True, timeout=5)
