@@ -47,7 +47,19 @@ struct OutputFrameBuffer {
 };
 
 // Never waits and never refuses: a full ring drops its oldest unread sample.
-void pushSample(SampleRing& ring, std::int16_t value);
+// Inline, since the converter calls it once per output sample.
+inline void pushSample(SampleRing& ring, std::int16_t value) {
+  ring.samples[ring.writeCount % kRingCapacity] = value;
+  ++ring.writeCount;
+  // The entry just written held the oldest unread sample when the ring was
+  // full: that sample is gone, so reading resumes after it.
+  if (ring.writeCount - ring.readCount > kRingCapacity) ring.readCount = ring.writeCount - kRingCapacity;
+}
 
 // The oldest unread sample, or silence (0) when nothing is unread.
-std::int16_t takeSample(SampleRing& ring);
+inline std::int16_t takeSample(SampleRing& ring) {
+  if (ring.readCount >= ring.writeCount) return 0;
+  const std::int16_t value = ring.samples[ring.readCount % kRingCapacity];
+  ++ring.readCount;
+  return value;
+}

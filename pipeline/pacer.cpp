@@ -1,0 +1,80 @@
+#include "pipeline/pacer.h"
+
+#include <cstdio>
+
+#include "events/event_lines.h"
+#include "pipeline/converter.h"
+
+namespace {
+constexpr DWORD kPauseMilliseconds = 10;
+constexpr double kOutputRate = 16000.0;
+constexpr std::int64_t kHoldbackFrames = 960;                        // 60 ms behind the clock
+constexpr std::int64_t kMaxBatchFrames = kOutputFrameCapacity;       // one second per write
+constexpr std::int64_t kBacklogMargin = 8000;                        // unread samples kept beyond a write
+
+// Frames due since the origin. Dividing first keeps the value a pure
+// function of the elapsed time, so repeated reads never accumulate error.
+std::int64_t clockFramesNow(const PacerState& pacer) {
+  LARGE_INTEGER now;
+  QueryPerformanceCounter(&now);
+  const double seconds =
+      static_cast<double>(now.QuadPart - pacer.clockOrigin) / static_cast<double>(pacer.clockFrequency);
+  return static_cast<std::int64_t>(seconds * kOutputRate);
+}
+
+// A source that delivered more than it is asked for loses its oldest
+// samples, so the stream never falls seconds behind the device.
+void limitBacklog(SampleRing& ring, std::int64_t batchFrames) {
+  if (ring.writeCount - ring.readCount > batchFrames + kBacklogMargin) {
+    ring.readCount = ring.writeCount - batchFrames - kBacklogMargin;
+  }
+}
+
+// Returns false when standard output took less than the whole batch.
+bool writeBatch(SlotTable& table, int slotCount, OutputFrameBuffer& output, std::int64_t batchFrames) {
+  for (int s = 0; s < slotCount; ++s) limitBacklog(table.entries[s].ring, batchFrames);
+  std::int16_t* sample = output.samples;
+  for (std::int64_t f = 0; f < batchFrames; ++f) {
+    for (int s = 0; s < slotCount; ++s) *sample++ = takeSample(table.entries[s].ring);
+  }
+  const std::size_t frameBytes = sizeof(std::int16_t) * static_cast<std::size_t>(slotCount);
+  const std::size_t frames = static_cast<std::size_t>(batchFrames);
+  if (std::fwrite(output.samples, frameBytes, frames, stdout) < frames) return false;
+  std::fflush(stdout);
+  return true;
+}
+
+void stopStreams(SlotTable& table, int slotCount) {
+  for (int s = 0; s < slotCount; ++s) table.entries[s].audioClient->Stop();
+  emitStopped();
+}
+}  // namespace
+
+void startClock(PacerState& pacer) {
+  LARGE_INTEGER value;
+  QueryPerformanceFrequency(&value);
+  pacer.clockFrequency = value.QuadPart;
+  QueryPerformanceCounter(&value);
+  pacer.clockOrigin = value.QuadPart;
+  pacer.framesWritten = 0;
+}
+
+void runPacer(SlotTable& table, int slotCount, PacerState& pacer, OutputFrameBuffer& output,
+              const std::atomic<std::int32_t>& stopFlag) {
+  // The flag is looked at only between passes: a pass that has begun always
+  // drains and writes what fell due.
+  bool stopping = stopFlag.load() != 0;
+  while (!stopping) {
+    Sleep(kPauseMilliseconds);
+    for (int s = 0; s < slotCount; ++s) drainSlot(table.entries[s]);
+    const std::int64_t excessFrames = clockFramesNow(pacer) - pacer.framesWritten - kHoldbackFrames;
+    if (excessFrames > 0) {
+      const std::int64_t batchFrames = excessFrames < kMaxBatchFrames ? excessFrames : kMaxBatchFrames;
+      // A reader that has gone away ends the run in order, without a fault.
+      if (!writeBatch(table, slotCount, output, batchFrames)) break;
+      pacer.framesWritten += batchFrames;
+    }
+    stopping = stopFlag.load() != 0;
+  }
+  stopStreams(table, slotCount);
+}
