@@ -1,7 +1,7 @@
 """What every build must do (CASES), and the few ways a platform is known to
 differ (DIFFERENCES). A build that differs in any other way fails."""
 
-from dataclasses import dataclass, field
+from dataclasses import dataclass
 
 from runner import CloseStdoutAfter, ControlEventAfter
 from world import WORLD

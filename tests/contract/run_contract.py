@@ -76,6 +76,8 @@ def parse_listing(stdout, newline, problems):
 
 
 def check_listing(records, view, problems):
+    """Each endpoint the build should see, once, capture ones first, with its
+    status and default mark, and its identifier where the world knows it."""
     keys = ["FriendlyName", "InstanceId", "Status", "IsDefault"]
     for record in records:
         if not isinstance(record, dict) or list(record) != keys:
@@ -83,27 +85,21 @@ def check_listing(records, view, problems):
             return
         if not record["InstanceId"].startswith(INSTANCE_PREFIX):
             problems.append(f"InstanceId without the {INSTANCE_PREFIX} prefix: {record}")
-    def summary(items):
-        return sorted(items)
-
-    want = summary((e.name, "OK", e.default) for e in view.capture + view.render)
-    have = summary((r["FriendlyName"], r["Status"], r["IsDefault"]) for r in records)
-    if want != have:
-        problems.append(f"records: expected {want}, got {have}")
+    capture = sorted((e.name, "OK", e.default) for e in view.capture)
+    render = sorted((e.name, "OK", e.default) for e in view.render)
+    listed = [(r["FriendlyName"], r["Status"], r["IsDefault"]) for r in records]
+    if sorted(listed) != sorted(capture + render):
+        problems.append(f"records: expected {sorted(capture + render)}, got {sorted(listed)}")
         return
-    count = len(view.capture)
-    if summary((r["FriendlyName"], r["Status"], r["IsDefault"]) for r in records[:count]) != \
-            summary((e.name, "OK", e.default) for e in view.capture):
-        problems.append(f"capture records do not all come before the render records: "
-                        f"{[r['FriendlyName'] for r in records]}")
-    for flow, endpoints, got in (("capture", view.capture, records[:count]),
-                                 ("render", view.render, records[count:])):
+    if sorted(listed[: len(capture)]) != capture:
+        problems.append(f"capture records do not all come before the render records: {listed}")
+    flows = ((view.capture, records[: len(capture)]), (view.render, records[len(capture):]))
+    for endpoints, listed_records in flows:
         for endpoint in endpoints:
-            if endpoint.id is None:
-                continue
-            ids = [r["InstanceId"] for r in got if r["FriendlyName"] == endpoint.name]
-            if ids != [INSTANCE_PREFIX + endpoint.id]:
-                problems.append(f"{endpoint.name}: InstanceId {ids}, expected {INSTANCE_PREFIX + endpoint.id}")
+            if endpoint.id is not None:
+                ids = [r["InstanceId"] for r in listed_records if r["FriendlyName"] == endpoint.name]
+                if ids != [INSTANCE_PREFIX + endpoint.id]:
+                    problems.append(f"{endpoint.name}: InstanceId {ids}, expected {INSTANCE_PREFIX + endpoint.id}")
     ids = [r["InstanceId"] for r in records]
     if len(set(ids)) != len(ids):
         problems.append(f"InstanceIds repeat: {ids}")

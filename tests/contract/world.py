@@ -9,7 +9,6 @@ killed.
 
 import ctypes
 import json
-import math
 import os
 import shutil
 import signal
