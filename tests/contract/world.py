@@ -268,8 +268,9 @@ class WinePrefix:
                 raise WorldError(f"wineboot -i did not prepare {self.path}")
         # The server and Wine's own services start here, away from the pipes of the
         # runs: started by a run, they would inherit its standard output and error
-        # and hold them open after the program has ended.
-        subprocess.run(["wineserver", "-p"], env=self.env, timeout=30, **quiet)
+        # and hold them open after the program has ended. They outlive each run by
+        # a minute, and no more should this test run itself be killed.
+        subprocess.run(["wineserver", "-p60"], env=self.env, timeout=30, **quiet)
         subprocess.run(["wine", "cmd", "/c", "exit"], env=self.env, timeout=60, **quiet)
 
     def close(self):
