@@ -254,7 +254,8 @@ class WinePrefix:
 
     def __init__(self, path):
         self.path = os.path.abspath(path)  # wine takes absolute prefixes only
-        self.env = dict(os.environ, WINEPREFIX=self.path, WINEDEBUG="-all")
+        # No Mono or Gecko: the prefix never stops to offer their download.
+        self.env = dict(os.environ, WINEPREFIX=self.path, WINEDEBUG="-all", WINEDLLOVERRIDES="mscoree,mshtml=")
 
     def prepare(self):
         if shutil.which("wine") is None or shutil.which("wineserver") is None:
