@@ -1,16 +1,77 @@
 #include "app/run_sequences.h"
 
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+
+#include "app/stop_flag.h"
+#include "endpoints/core_audio.h"
+#include "endpoints/endpoint_listing.h"
+#include "endpoints/endpoint_selection.h"
+#include "endpoints/slot_opening.h"
 #include "events/event_lines.h"
 #include "events/faults.h"
+#include "pipeline/capture_slot.h"
+#include "pipeline/pacer.h"
 
-// Placeholder until endpoint access and the capture pipeline are in: says so
-// instead of pretending to capture.
-int runListSequence() {
-  emitFault(faultReason::separateUnavailable, "not-implemented", nullptr);
-  return exitStatus::setupFailed;
+namespace {
+// The run's enumerator, sources, clock and output scratch live here for the
+// whole process; none of them is ever released.
+IMMDeviceEnumerator* enumerator = nullptr;
+SlotTable slotTable;
+PacerState pacerState;
+OutputFrameBuffer outputFrames;
+
+[[noreturn]] void deviceLayerUnavailable(const char* callName, HRESULT status) {
+  char detail[kCallFailureDetailSize];
+  formatCallFailure(callName, status, detail);
+  emitFault(faultReason::separateUnavailable, detail, nullptr);
+  std::exit(exitStatus::setupFailed);
 }
 
-int runCaptureSequence(const char*, const char*) {
-  emitFault(faultReason::separateUnavailable, "not-implemented", nullptr);
-  return exitStatus::setupFailed;
+void createEnumerator() {
+  const HRESULT status = CoCreateInstance(CLSID_MMDeviceEnumerator, nullptr, CLSCTX_ALL, IID_IMMDeviceEnumerator,
+                                          reinterpret_cast<void**>(&enumerator));
+  if (FAILED(status)) deviceLayerUnavailable("MMDeviceEnumerator", status);
+}
+
+void reportStarted(int slotCount) {
+  StartedSource sources[kMaxSlots];
+  for (int i = 0; i < slotCount; ++i) {
+    const CaptureSlot& slot = slotTable.entries[i];
+    sources[i] = StartedSource{slot.label, slot.deviceRate, slot.friendlyName};
+  }
+  emitStarted(sources, slotCount);
+}
+}  // namespace
+
+int runListSequence() {
+  // A failure here shows up, if it matters, when the enumerator is created.
+  CoInitializeEx(nullptr, COINIT_MULTITHREADED);
+  createEnumerator();
+  std::fputs("[", stdout);
+  std::int32_t firstRecord = 1;
+  listDataFlow(enumerator, eCapture, firstRecord);
+  listDataFlow(enumerator, eRender, firstRecord);
+  std::fputs("]\n", stdout);
+  return exitStatus::ok;
+}
+
+int runCaptureSequence(const char* micValue, const char* systemValue) {
+  _setmode(_fileno(stdout), _O_BINARY);
+  SetConsoleCtrlHandler(onConsoleControl, TRUE);
+  const HRESULT status = CoInitializeEx(nullptr, COINIT_MULTITHREADED);
+  if (FAILED(status)) deviceLayerUnavailable("CoInitializeEx", status);
+  createEnumerator();
+
+  // Every source is opened before any is started; the microphone is entry 0.
+  int slotCount = 0;
+  if (micValue != nullptr) selectMicrophone(enumerator, micValue, slotTable.entries[slotCount++]);
+  if (systemValue != nullptr) selectDesktop(enumerator, slotTable.entries[slotCount++]);
+  startSlots(slotTable, slotCount);
+
+  startClock(pacerState);
+  reportStarted(slotCount);
+  runPacer(slotTable, slotCount, pacerState, outputFrames, stopRequested);
+  return exitStatus::ok;
 }

@@ -1,0 +1,257 @@
+// The simulated WASAPI stream of one endpoint: an audio client and its capture
+// client. A started stream has delivered floor(elapsed seconds x rate) frames
+// of its signal, by the virtual clock, in packets of packetFrames, and holds
+// at most 200 ms of them: older packets are lost, as in a shared-mode buffer
+// nobody reads.
+#include <cstring>
+#include <vector>
+
+#include "platform/sim/sim_com_object.h"
+#include "platform/sim/sim_objects.h"
+#include "platform/sim/sim_signal.h"
+#include "platform/sim/virtual_clock.h"
+
+namespace sim {
+namespace {
+
+constexpr HRESULT kInvalidSize = static_cast<HRESULT>(0x88890011u);  // AUDCLNT_E_INVALID_SIZE
+constexpr HRESULT kBufferOperationPending = static_cast<HRESULT>(0x8889000Bu);
+constexpr DWORD kKnownStreamFlags = 0x00010000 /* CROSSPROCESS */ | AUDCLNT_STREAMFLAGS_LOOPBACK |
+                                    AUDCLNT_STREAMFLAGS_EVENTCALLBACK | 0x00080000 /* NOPERSIST */ |
+                                    0x00100000 /* RATEADJUST */ | 0x08000000 /* AUTOCONVERTPCM */ |
+                                    0x80000000 /* SRC_DEFAULT_QUALITY */;
+constexpr std::int64_t kHeldMilliseconds = 200;
+
+// The state a stream shares between its audio client and capture client.
+struct Stream {
+  const Endpoint* endpoint = nullptr;
+  bool initialised = false;
+  bool started = false;
+  bool everStarted = false;
+  std::int64_t startTicks = 0;       // virtual time of Start, moved on over a Stop
+  std::int64_t stoppedTicks = 0;     // while stopped: virtual time of Stop
+  std::int64_t consumedPackets = 0;  // packets read or lost since the first Start
+  bool packetOut = false;            // GetBuffer handed one out, not yet released
+  UINT32 packetOutFrames = 0;
+  std::vector<BYTE> packet;
+
+  std::int64_t deliveredFrames() const {
+    if (!everStarted) return 0;
+    const std::int64_t now = started ? simClockTicks() : stoppedTicks;
+    const auto product = static_cast<__int128>(now - startTicks) * endpoint->format.rate;
+    return static_cast<std::int64_t>(product / kSimClockFrequency);
+  }
+
+  std::int64_t heldPacketLimit() const {
+    const std::int64_t heldFrames = static_cast<std::int64_t>(endpoint->format.rate) * kHeldMilliseconds / 1000;
+    const std::int64_t packets = heldFrames / endpoint->packetFrames;
+    return packets > 0 ? packets : 1;
+  }
+
+  // Packets complete and not yet read; the ones beyond what the buffer holds are lost.
+  std::int64_t readyPackets() {
+    if (endpoint->signal.kind == SignalKind::none) return 0;
+    const std::int64_t complete = deliveredFrames() / endpoint->packetFrames;
+    if (complete - consumedPackets > heldPacketLimit()) consumedPackets = complete - heldPacketLimit();
+    return complete - consumedPackets;
+  }
+
+  void fillPacket() {
+    const MixFormat& format = endpoint->format;
+    const std::size_t stride = frameBytes(format);
+    packet.assign(stride * endpoint->packetFrames, 0);
+    if (endpoint->signal.kind == SignalKind::silence) return;
+    const std::int64_t first = consumedPackets * endpoint->packetFrames;
+    for (UINT32 f = 0; f < endpoint->packetFrames; ++f)
+      encodeFrame(signalValue(endpoint->signal, first + f, format.rate), format, packet.data() + f * stride);
+  }
+};
+
+// A scenario status that is a failure replaces the work; a success status
+// replaces S_OK once the work is done.
+#define SIM_SCRIPTED(map, call)               \
+  const auto scripted = failureOf(map, call); \
+  if (scripted && FAILED(*scripted)) return *scripted
+
+class AudioClient;
+
+class CaptureClient final : public ComObject<IAudioCaptureClient, IID_IAudioCaptureClient, CaptureClient> {
+ public:
+  CaptureClient(AudioClient* owner, Stream& stream);
+  ~CaptureClient();
+
+  HRESULT STDMETHODCALLTYPE GetBuffer(BYTE** data, UINT32* frames, DWORD* flags, UINT64* devicePosition,
+                                      UINT64* counterPosition) override {
+    if (data == nullptr || frames == nullptr || flags == nullptr) return E_POINTER;
+    *data = nullptr;
+    *frames = 0;
+    *flags = 0;
+    SIM_SCRIPTED(stream_.endpoint->fail, "GetBuffer");
+    if (stream_.packetOut) return AUDCLNT_E_OUT_OF_ORDER;
+    if (stream_.readyPackets() == 0) return AUDCLNT_S_BUFFER_EMPTY;
+    stream_.fillPacket();
+    stream_.packetOut = true;
+    stream_.packetOutFrames = stream_.endpoint->packetFrames;
+    *data = stream_.packet.data();
+    *frames = stream_.packetOutFrames;
+    if (stream_.endpoint->signal.kind == SignalKind::silence) *flags = AUDCLNT_BUFFERFLAGS_SILENT;
+    if (devicePosition != nullptr)
+      *devicePosition = static_cast<UINT64>(stream_.consumedPackets) * stream_.endpoint->packetFrames;
+    if (counterPosition != nullptr) *counterPosition = static_cast<UINT64>(simClockTicks());
+    return scripted.value_or(S_OK);
+  }
+
+  HRESULT STDMETHODCALLTYPE ReleaseBuffer(UINT32 frames) override {
+    SIM_SCRIPTED(stream_.endpoint->fail, "ReleaseBuffer");
+    if (!stream_.packetOut) return AUDCLNT_E_OUT_OF_ORDER;
+    // Releasing 0 frames keeps the packet for the next GetBuffer.
+    if (frames != 0 && frames != stream_.packetOutFrames) return kInvalidSize;
+    stream_.packetOut = false;
+    if (frames != 0) ++stream_.consumedPackets;
+    return scripted.value_or(S_OK);
+  }
+
+  HRESULT STDMETHODCALLTYPE GetNextPacketSize(UINT32* frames) override {
+    if (frames == nullptr) return E_POINTER;
+    *frames = 0;
+    SIM_SCRIPTED(stream_.endpoint->fail, "GetNextPacketSize");
+    if (stream_.readyPackets() > 0) *frames = stream_.endpoint->packetFrames;
+    return scripted.value_or(S_OK);
+  }
+
+ private:
+  AudioClient* owner_;
+  Stream& stream_;
+};
+
+class AudioClient final : public ComObject<IAudioClient, IID_IAudioClient, AudioClient> {
+ public:
+  explicit AudioClient(const Endpoint& endpoint) { stream_.endpoint = &endpoint; }
+
+  HRESULT STDMETHODCALLTYPE Initialize(AUDCLNT_SHAREMODE shareMode, DWORD streamFlags, REFERENCE_TIME bufferDuration,
+                                       REFERENCE_TIME periodicity, const WAVEFORMATEX* format, LPCGUID) override {
+    SIM_SCRIPTED(endpoint().fail, "Initialize");
+    if (stream_.initialised) return AUDCLNT_E_ALREADY_INITIALIZED;
+    if (format == nullptr) return E_POINTER;
+    if (shareMode != AUDCLNT_SHAREMODE_SHARED && shareMode != AUDCLNT_SHAREMODE_EXCLUSIVE) return E_INVALIDARG;
+    if ((streamFlags & ~kKnownStreamFlags) != 0 || bufferDuration < 0) return E_INVALIDARG;
+    // Shared mode takes its period from the engine.
+    if (shareMode == AUDCLNT_SHAREMODE_SHARED && periodicity != 0) return E_INVALIDARG;
+    const bool loopback = (streamFlags & AUDCLNT_STREAMFLAGS_LOOPBACK) != 0;
+    if (loopback && (endpoint().flow != eRender || shareMode != AUDCLNT_SHAREMODE_SHARED))
+      return AUDCLNT_E_WRONG_ENDPOINT_TYPE;
+    // The engine here mixes in the mix format only, and offers no exclusive use.
+    WAVEFORMATEX* mix = newMixFormat(endpoint().format);
+    if (mix == nullptr) return E_OUTOFMEMORY;
+    const bool sameFormat =
+        formatBlockBytes(*mix) == formatBlockBytes(*format) && std::memcmp(mix, format, formatBlockBytes(*mix)) == 0;
+    CoTaskMemFree(mix);
+    if (shareMode == AUDCLNT_SHAREMODE_EXCLUSIVE || !sameFormat || endpoint().format.channels == 0 ||
+        endpoint().format.rate == 0)
+      return AUDCLNT_E_UNSUPPORTED_FORMAT;
+    stream_.initialised = true;
+    loopback_ = loopback;
+    return scripted.value_or(S_OK);
+  }
+
+  HRESULT STDMETHODCALLTYPE GetBufferSize(UINT32* frames) override {
+    if (frames == nullptr) return E_POINTER;
+    if (!stream_.initialised) return AUDCLNT_E_NOT_INITIALIZED;
+    *frames = static_cast<UINT32>(static_cast<std::int64_t>(endpoint().format.rate) * kHeldMilliseconds / 1000);
+    return S_OK;
+  }
+  HRESULT STDMETHODCALLTYPE GetStreamLatency(REFERENCE_TIME* latency) override {
+    if (latency == nullptr) return E_POINTER;
+    if (!stream_.initialised) return AUDCLNT_E_NOT_INITIALIZED;
+    *latency = 100000;  // 10 ms, one engine period
+    return S_OK;
+  }
+  HRESULT STDMETHODCALLTYPE GetCurrentPadding(UINT32* frames) override {
+    if (frames == nullptr) return E_POINTER;
+    if (!stream_.initialised) return AUDCLNT_E_NOT_INITIALIZED;
+    *frames = static_cast<UINT32>(stream_.readyPackets() * endpoint().packetFrames);
+    return S_OK;
+  }
+  HRESULT STDMETHODCALLTYPE IsFormatSupported(AUDCLNT_SHAREMODE shareMode, const WAVEFORMATEX* format,
+                                              WAVEFORMATEX** closestMatch) override {
+    if (format == nullptr) return E_POINTER;
+    if (closestMatch != nullptr) *closestMatch = nullptr;
+    WAVEFORMATEX* mix = newMixFormat(endpoint().format);
+    if (mix == nullptr) return E_OUTOFMEMORY;
+    const bool same =
+        formatBlockBytes(*mix) == formatBlockBytes(*format) && std::memcmp(mix, format, formatBlockBytes(*mix)) == 0;
+    CoTaskMemFree(mix);
+    return shareMode == AUDCLNT_SHAREMODE_SHARED && same ? S_OK : AUDCLNT_E_UNSUPPORTED_FORMAT;
+  }
+  HRESULT STDMETHODCALLTYPE GetMixFormat(WAVEFORMATEX** format) override {
+    if (format == nullptr) return E_POINTER;
+    *format = nullptr;
+    SIM_SCRIPTED(endpoint().fail, "GetMixFormat");
+    *format = newMixFormat(endpoint().format);
+    if (*format == nullptr) return E_OUTOFMEMORY;
+    return scripted.value_or(S_OK);
+  }
+  HRESULT STDMETHODCALLTYPE GetDevicePeriod(REFERENCE_TIME* defaultPeriod, REFERENCE_TIME* minimumPeriod) override {
+    if (defaultPeriod != nullptr) *defaultPeriod = 100000;
+    if (minimumPeriod != nullptr) *minimumPeriod = 30000;
+    return S_OK;
+  }
+  HRESULT STDMETHODCALLTYPE Start() override {
+    SIM_SCRIPTED(endpoint().fail, "Start");
+    if (!stream_.initialised) return AUDCLNT_E_NOT_INITIALIZED;
+    if (stream_.started) return AUDCLNT_E_NOT_STOPPED;
+    // A restart continues the stream where Stop left it.
+    stream_.startTicks = simClockTicks() - (stream_.stoppedTicks - stream_.startTicks);
+    stream_.started = true;
+    stream_.everStarted = true;
+    return scripted.value_or(S_OK);
+  }
+  HRESULT STDMETHODCALLTYPE Stop() override {
+    SIM_SCRIPTED(endpoint().fail, "Stop");
+    if (!stream_.initialised) return AUDCLNT_E_NOT_INITIALIZED;
+    if (!stream_.started) return S_FALSE;
+    stream_.stoppedTicks = simClockTicks();
+    stream_.started = false;
+    return scripted.value_or(S_OK);
+  }
+  HRESULT STDMETHODCALLTYPE Reset() override {
+    if (!stream_.initialised) return AUDCLNT_E_NOT_INITIALIZED;
+    if (stream_.started) return AUDCLNT_E_NOT_STOPPED;
+    if (stream_.packetOut) return kBufferOperationPending;
+    stream_.startTicks = stream_.stoppedTicks = 0;
+    stream_.consumedPackets = 0;
+    stream_.everStarted = false;
+    return S_OK;
+  }
+  HRESULT STDMETHODCALLTYPE SetEventHandle(HANDLE eventHandle) override {
+    if (eventHandle == nullptr) return E_INVALIDARG;
+    return stream_.initialised ? static_cast<HRESULT>(0x88890014u) /* EVENTHANDLE_NOT_EXPECTED */
+                               : AUDCLNT_E_NOT_INITIALIZED;
+  }
+  HRESULT STDMETHODCALLTYPE GetService(REFIID iid, void** service) override {
+    if (service == nullptr) return E_POINTER;
+    *service = nullptr;
+    SIM_SCRIPTED(endpoint().fail, "GetService");
+    if (!stream_.initialised) return AUDCLNT_E_NOT_INITIALIZED;
+    if (!IsEqualGUID(iid, IID_IAudioCaptureClient)) return E_NOINTERFACE;
+    // A render stream opened without loopback plays; it has nothing to capture.
+    if (endpoint().flow == eRender && !loopback_) return AUDCLNT_E_WRONG_ENDPOINT_TYPE;
+    *service = static_cast<IAudioCaptureClient*>(new CaptureClient(this, stream_));
+    return scripted.value_or(S_OK);
+  }
+
+ private:
+  const Endpoint& endpoint() const { return *stream_.endpoint; }
+  Stream stream_;
+  bool loopback_ = false;
+};
+
+// The capture client keeps its audio client, and so the stream, alive.
+CaptureClient::CaptureClient(AudioClient* owner, Stream& stream) : owner_(owner), stream_(stream) { owner_->AddRef(); }
+CaptureClient::~CaptureClient() { owner_->Release(); }
+
+}  // namespace
+
+IAudioClient* newAudioClient(const Endpoint& endpoint) { return new AudioClient(endpoint); }
+
+}  // namespace sim

@@ -1,0 +1,35 @@
+// Reference counting and interface lookup shared by the simulated COM
+// objects: an object lives until its last Release, as on Windows.
+#pragma once
+
+#include <atomic>
+
+#include "endpoints/core_audio.h"
+
+namespace sim {
+
+template <class Interface, const IID& interfaceId, class Self>
+class ComObject : public Interface {
+ public:
+  HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** object) override {
+    if (object == nullptr) return E_POINTER;
+    if (IsEqualGUID(iid, interfaceId) || IsEqualGUID(iid, IID_IUnknown)) {
+      AddRef();
+      *object = static_cast<Interface*>(this);
+      return S_OK;
+    }
+    *object = nullptr;
+    return E_NOINTERFACE;
+  }
+  ULONG STDMETHODCALLTYPE AddRef() override { return ++references_; }
+  ULONG STDMETHODCALLTYPE Release() override {
+    const ULONG left = --references_;
+    if (left == 0) delete static_cast<Self*>(this);
+    return left;
+  }
+
+ private:
+  std::atomic<ULONG> references_{1};
+};
+
+}  // namespace sim

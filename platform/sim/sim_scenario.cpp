@@ -1,0 +1,305 @@
+#include "platform/sim/sim_scenario.h"
+
+#include <cstdio>
+#include <cstdlib>
+#include <fstream>
+#include <memory>
+#include <nlohmann/json.hpp>
+#include <set>
+#include <sstream>
+#include <stdexcept>
+
+#include "platform/sim/stdout_limit.h"
+#include "platform/sim/virtual_clock.h"
+
+namespace sim {
+namespace {
+using nlohmann::json;
+
+constexpr std::int64_t kDefaultControlEventMs = 10000;
+constexpr std::int64_t kLargestPacketBytes = std::int64_t{64} << 20;
+
+// A small machine for runs without a scenario: one microphone and one
+// speaker, both defaults, each carrying a tone.
+constexpr char kDefaultWorld[] = R"json({
+  "endpoints": [
+    {"flow": "capture", "id": "{0.0.1.00000000}.{5a1b7c3e-0001-4d2a-9b1e-000000000001}",
+     "name": "Microphone (Simulated)", "default": true,
+     "signal": {"kind": "sine", "frequency": 440, "amplitude": 0.5}},
+    {"flow": "render", "id": "{0.0.0.00000000}.{5a1b7c3e-0002-4d2a-9b1e-000000000002}",
+     "name": "Speakers (Simulated)", "default": true,
+     "signal": {"kind": "sine", "frequency": 1000, "amplitude": 0.25}}
+  ]
+})json";
+
+const std::set<std::string> kEndpointCalls = {
+    "Activate", "GetMixFormat", "Initialize",        "GetService", "Start", "GetId", "OpenPropertyStore",
+    "GetValue", "GetState",     "GetNextPacketSize", "GetBuffer",  "Item",  "Stop",  "ReleaseBuffer"};
+const std::set<std::string> kTopCalls = {"CoInitializeEx", "CoCreateInstance"};
+const std::set<std::string> kFlowCalls = {"EnumAudioEndpoints", "GetDefaultAudioEndpoint", "GetCount"};
+
+[[noreturn]] void reject(const std::string& where, const std::string& why) {
+  throw std::runtime_error(where + ": " + why);
+}
+
+// Other tools write scenarios too and may annotate them with keys of their
+// own, so keys beyond the known ones are passed over, not refused.
+void requireObject(const json& object, const std::string& where) {
+  if (!object.is_object()) reject(where, "must be an object");
+}
+
+std::int64_t integerAt(const json& object, const std::string& key, const std::string& where, std::int64_t low,
+                       std::int64_t high, std::int64_t fallback) {
+  if (!object.contains(key)) return fallback;
+  const json& value = object.at(key);
+  if (!value.is_number_integer()) reject(where + "." + key, "must be an integer");
+  const std::int64_t number = value.get<std::int64_t>();
+  if (number < low || number > high)
+    reject(where + "." + key, "must be between " + std::to_string(low) + " and " + std::to_string(high));
+  return number;
+}
+
+double numberAt(const json& object, const std::string& key, const std::string& where, double fallback) {
+  if (!object.contains(key)) return fallback;
+  if (!object.at(key).is_number()) reject(where + "." + key, "must be a number");
+  return object.at(key).get<double>();
+}
+
+HRESULT parseStatus(const json& value, const std::string& where) {
+  if (!value.is_string()) reject(where, "must be a status text such as \"0x80070005\"");
+  const std::string text = value.get<std::string>();
+  if (text.size() < 3 || text.size() > 10 || text[0] != '0' || (text[1] != 'x' && text[1] != 'X') ||
+      text.find_first_not_of("0123456789abcdefABCDEF", 2) != std::string::npos)
+    reject(where, "\"" + text + "\" is not a status text such as \"0x80070005\"");
+  return static_cast<HRESULT>(static_cast<std::uint32_t>(std::stoul(text.substr(2), nullptr, 16)));
+}
+
+bool isFlowCall(const std::string& key) {
+  const std::size_t colon = key.find(':');
+  const std::string call = key.substr(0, colon);
+  if (kFlowCalls.count(call) == 0) return false;
+  return colon == std::string::npos || key.substr(colon + 1) == "capture" || key.substr(colon + 1) == "render";
+}
+
+FailureMap parseFailures(const json& object, const std::string& where, bool topLevel) {
+  if (!object.is_object()) reject(where, "must be an object");
+  FailureMap map;
+  for (const auto& [key, value] : object.items()) {
+    const bool known = topLevel ? (kTopCalls.count(key) != 0 || isFlowCall(key)) : kEndpointCalls.count(key) != 0;
+    if (!known) reject(where, "no call named \"" + key + "\" can be made to fail here");
+    map[key] = parseStatus(value, where + "." + key);
+  }
+  return map;
+}
+
+MixFormat parseFormat(const json& object, const std::string& where) {
+  requireObject(object, where);
+  MixFormat format;
+  const std::string tag = object.value("tag", std::string("float"));
+  if (tag == "pcm") {
+    format.tag = WAVE_FORMAT_PCM;
+    format.subFloat = false;
+  } else if (tag == "float") {
+    format.tag = WAVE_FORMAT_IEEE_FLOAT;
+  } else if (tag == "extensible-pcm" || tag == "extensible-float") {
+    format.tag = WAVE_FORMAT_EXTENSIBLE;
+    format.subFloat = tag == "extensible-float";
+  } else {
+    reject(where + ".tag", "\"" + tag + "\" is not pcm, float, extensible-pcm or extensible-float");
+  }
+  const std::int64_t defaultBits = format.subFloat ? 32 : 16;
+  format.channels = static_cast<WORD>(integerAt(object, "channels", where, 0, 65535, 2));
+  format.bits = static_cast<WORD>(integerAt(object, "bits", where, 0, 65535, defaultBits));
+  format.validBits = static_cast<WORD>(integerAt(object, "validBits", where, 0, 65535, format.bits));
+  format.rate = static_cast<DWORD>(integerAt(object, "rate", where, 0, 4294967295LL, 48000));
+  // WASAPI hands out float samples in 32-bit containers (or wider); a
+  // narrower one would have a reader step past the end of a packet.
+  if (format.subFloat && format.bits < 32) reject(where + ".bits", "a float format needs at least 32 bits");
+  return format;
+}
+
+Signal parseSignal(const json& object, const std::string& where) {
+  if (!object.is_object() || !object.contains("kind") || !object.at("kind").is_string())
+    reject(where, "must be an object with a \"kind\"");
+  Signal signal;
+  const std::string kind = object.at("kind").get<std::string>();
+  if (kind == "sine") {
+    requireObject(object, where);
+    signal.kind = SignalKind::sine;
+    signal.frequency = numberAt(object, "frequency", where, 440.0);
+    signal.amplitude = numberAt(object, "amplitude", where, 0.5);
+  } else if (kind == "constant") {
+    requireObject(object, where);
+    signal.kind = SignalKind::constant;
+    signal.value = numberAt(object, "value", where, 0.0);
+  } else if (kind == "silence") {
+    requireObject(object, where);
+    signal.kind = SignalKind::silence;
+  } else if (kind == "none") {
+    requireObject(object, where);
+    signal.kind = SignalKind::none;
+  } else {
+    reject(where + ".kind", "\"" + kind + "\" is not sine, constant, silence or none");
+  }
+  return signal;
+}
+
+DWORD parseState(const std::string& text, const std::string& where) {
+  if (text == "active") return DEVICE_STATE_ACTIVE;
+  if (text == "unplugged") return DEVICE_STATE_UNPLUGGED;
+  if (text == "disabled") return DEVICE_STATE_DISABLED;
+  if (text == "notpresent") return DEVICE_STATE_NOTPRESENT;
+  reject(where, "\"" + text + "\" is not active, unplugged, disabled or notpresent");
+}
+
+Endpoint parseEndpoint(const json& object, const std::string& where) {
+  requireObject(object, where);
+  Endpoint endpoint;
+  const std::string flow =
+      object.contains("flow") && object.at("flow").is_string() ? object.at("flow").get<std::string>() : "";
+  if (flow == "capture") {
+    endpoint.flow = eCapture;
+  } else if (flow == "render") {
+    endpoint.flow = eRender;
+  } else {
+    reject(where + ".flow", "must be \"capture\" or \"render\"");
+  }
+  if (!object.contains("id") || !object.at("id").is_string()) reject(where + ".id", "must be a string");
+  endpoint.id = object.at("id").get<std::string>();
+  if (object.contains("name")) {
+    const json& name = object.at("name");
+    if (name.is_string()) {
+      endpoint.nameKind = NameKind::text;
+      endpoint.name = name.get<std::string>();
+    } else if (name.is_number_unsigned()) {
+      endpoint.nameKind = NameKind::number;  // a property of another type than text
+      endpoint.nameNumber = name.get<std::uint32_t>();
+    } else if (!name.is_null()) {
+      reject(where + ".name", "must be a string, null or a number");
+    }
+  }
+  if (object.contains("state")) {
+    if (!object.at("state").is_string()) reject(where + ".state", "must be a string");
+    endpoint.state = parseState(object.at("state").get<std::string>(), where + ".state");
+  }
+  if (object.contains("default")) {
+    if (!object.at("default").is_boolean()) reject(where + ".default", "must be true or false");
+    endpoint.isDefault = object.at("default").get<bool>();
+  }
+  if (object.contains("format")) endpoint.format = parseFormat(object.at("format"), where + ".format");
+  if (object.contains("signal")) endpoint.signal = parseSignal(object.at("signal"), where + ".signal");
+  const std::int64_t tenMilliseconds = endpoint.format.rate / 100 > 0 ? endpoint.format.rate / 100 : 1;
+  endpoint.packetFrames = static_cast<UINT32>(integerAt(object, "packetFrames", where, 1, 1 << 24, tenMilliseconds));
+  if (object.contains("fail")) endpoint.fail = parseFailures(object.at("fail"), where + ".fail", false);
+  const std::int64_t packetBytes =
+      static_cast<std::int64_t>(endpoint.packetFrames) * endpoint.format.channels * (endpoint.format.bits / 8);
+  if (packetBytes > kLargestPacketBytes) reject(where, "a packet of this format and packetFrames passes 64 MiB");
+  return endpoint;
+}
+
+std::unique_ptr<World> loadedWorld;
+bool comIsInitialised = false;
+
+std::string readFile(const char* path) {
+  std::ifstream file(path, std::ios::binary);
+  if (!file) throw std::runtime_error("cannot be opened");
+  std::ostringstream text;
+  text << file.rdbuf();
+  if (file.bad()) throw std::runtime_error("cannot be read");
+  return text.str();
+}
+
+// The process's own scenario decides how its capture run ends.
+void applyStop(const World& loaded) {
+  if (loaded.stdoutAcceptsBytes) simLimitStandardOutput(*loaded.stdoutAcceptsBytes);
+  if (loaded.controlEventAtMs) {
+    simClockScheduleControlEvent(*loaded.controlEventAtMs);
+  } else if (!loaded.stdoutAcceptsBytes) {
+    simClockScheduleControlEvent(kDefaultControlEventMs);
+  }
+}
+
+[[noreturn]] void scenarioUnusable(const char* path, const std::string& why) {
+  std::string line = why;
+  for (char& c : line)
+    if (static_cast<unsigned char>(c) < 0x20) c = ' ';  // one line, whatever the parser quoted
+  std::fprintf(stderr, "audiotap-sim: scenario %s: %s\n", path, line.c_str());
+  std::fflush(stderr);
+  std::exit(2);
+}
+}  // namespace
+
+World parseScenario(const std::string& text) {
+  json root;
+  try {
+    root = json::parse(text);
+  } catch (const json::parse_error& error) {
+    throw std::runtime_error(std::string("is not valid JSON: ") + error.what());
+  }
+  requireObject(root, "scenario");
+  World parsed;
+  if (root.contains("endpoints")) {
+    const json& endpoints = root.at("endpoints");
+    if (!endpoints.is_array()) reject("endpoints", "must be a list");
+    bool defaultSeen[2] = {false, false};
+    for (std::size_t i = 0; i < endpoints.size(); ++i) {
+      const std::string where = "endpoints[" + std::to_string(i) + "]";
+      parsed.endpoints.push_back(parseEndpoint(endpoints[i], where));
+      const Endpoint& endpoint = parsed.endpoints.back();
+      // Windows has at most one default per flow and role, and it is active.
+      if (endpoint.isDefault && endpoint.state == DEVICE_STATE_ACTIVE) {
+        if (defaultSeen[endpoint.flow]) reject(where + ".default", "a second active default endpoint of its flow");
+        defaultSeen[endpoint.flow] = true;
+      }
+    }
+  }
+  if (root.contains("fail")) parsed.fail = parseFailures(root.at("fail"), "fail", true);
+  if (root.contains("stop")) {
+    const json& stop = root.at("stop");
+    requireObject(stop, "stop");
+    if (stop.empty()) reject("stop", "names neither controlEventAtMs nor stdoutAcceptsBytes");
+    if (stop.contains("controlEventAtMs"))
+      parsed.controlEventAtMs = integerAt(stop, "controlEventAtMs", "stop", 0, INT64_MAX / kSimClockFrequency, 0);
+    if (stop.contains("stdoutAcceptsBytes"))
+      parsed.stdoutAcceptsBytes = integerAt(stop, "stdoutAcceptsBytes", "stop", 0, INT64_MAX, 0);
+  }
+  return parsed;
+}
+
+const World& world() {
+  if (loadedWorld) return *loadedWorld;
+  const char* path = std::getenv("AUDIOTAP_SIM_SCENARIO");
+  try {
+    loadedWorld = std::make_unique<World>(parseScenario(path != nullptr ? readFile(path) : kDefaultWorld));
+  } catch (const std::exception& error) {
+    scenarioUnusable(path != nullptr ? path : "(built in)", error.what());
+  }
+  applyStop(*loadedWorld);
+  return *loadedWorld;
+}
+
+void useScenarioText(const std::string& text) {
+  try {
+    loadedWorld = std::make_unique<World>(parseScenario(text));
+  } catch (const std::exception& error) {
+    scenarioUnusable("(text)", error.what());
+  }
+  comIsInitialised = false;
+}
+
+std::optional<HRESULT> failureOf(const FailureMap& map, const std::string& call) {
+  const auto found = map.find(call);
+  if (found == map.end()) return std::nullopt;
+  return found->second;
+}
+
+std::optional<HRESULT> flowFailureOf(const std::string& call, EDataFlow flow) {
+  const char* flowName = flow == eCapture ? ":capture" : flow == eRender ? ":render" : ":all";
+  if (auto status = failureOf(world().fail, call + flowName)) return status;
+  return failureOf(world().fail, call);
+}
+
+bool comInitialised() { return comIsInitialised; }
+void setComInitialised(bool initialised) { comIsInitialised = initialised; }
+
+}  // namespace sim

@@ -1,0 +1,112 @@
+// The simulated audio system as a scenario file describes it: endpoints with
+// their formats and signals, the statuses calls should return, and how a run
+// ends. Read once, lazily, at the first platform call that needs it, from the
+// file named by AUDIOTAP_SIM_SCENARIO (unset: a default microphone and a
+// default speaker, each with a tone).
+//
+// Scenario keys (other tools write these; keys not listed here are passed over):
+//   endpoints: list of
+//     flow          "capture" | "render"                        (required)
+//     id            identifier text                             (required)
+//     name          friendly name; null or absent: no property; a number:
+//                   a property that is not text
+//     state         "active" (default) | "unplugged" | "disabled" | "notpresent"
+//     default       true: default of its flow for every role (active only)
+//     format        tag "pcm" | "float" (default) | "extensible-pcm" |
+//                   "extensible-float"; channels (2); bits (32 float, 16 pcm);
+//                   rate (48000); validBits (extensible only; = bits)
+//     signal        {"kind":"sine","frequency":F,"amplitude":A} (default 440, 0.5)
+//                   {"kind":"constant","value":V}; {"kind":"silence"} (packets
+//                   flagged silent); {"kind":"none"} (no packets at all).
+//                   On a render endpoint: what plays, as loopback hears it.
+//     packetFrames  frames per packet (default 10 ms worth)
+//     fail          call -> "0x..." status: Activate, GetMixFormat, Initialize,
+//                   GetService, Start, Stop, GetId, OpenPropertyStore, GetValue,
+//                   GetState, GetNextPacketSize, GetBuffer, ReleaseBuffer, Item.
+//                   A failure status replaces the call's work; a success
+//                   status is returned after it.
+//   fail: the same for CoInitializeEx, CoCreateInstance, and per flow (name or
+//     name:capture / name:render) EnumAudioEndpoints, GetDefaultAudioEndpoint,
+//     GetCount. A scripted CoInitializeEx status is only returned: COM
+//     still works, as after RPC_E_CHANGED_MODE on Windows.
+//   stop: {"controlEventAtMs": T} and/or {"stdoutAcceptsBytes": N}; without
+//     it a capture run ends by a control event at 10 s.
+#pragma once
+
+#include <cstdint>
+#include <map>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "endpoints/core_audio.h"
+
+namespace sim {
+
+enum class SignalKind { sine, constant, silence, none };
+
+struct Signal {
+  SignalKind kind = SignalKind::sine;
+  double frequency = 440.0;
+  double amplitude = 0.5;
+  double value = 0.0;  // constant
+};
+
+enum class NameKind { missing, text, number };
+
+struct MixFormat {
+  WORD tag = WAVE_FORMAT_IEEE_FLOAT;  // WAVE_FORMAT_EXTENSIBLE with subFloat deciding the sub-format
+  bool subFloat = true;
+  WORD channels = 2;
+  WORD bits = 32;
+  WORD validBits = 32;
+  DWORD rate = 48000;
+};
+
+// Call name -> status to return instead of the normal result.
+using FailureMap = std::map<std::string, HRESULT>;
+
+struct Endpoint {
+  EDataFlow flow = eCapture;
+  std::string id;
+  NameKind nameKind = NameKind::missing;
+  std::string name;              // NameKind::text
+  std::uint32_t nameNumber = 0;  // NameKind::number: a property of another type
+  DWORD state = DEVICE_STATE_ACTIVE;
+  bool isDefault = false;
+  MixFormat format;
+  Signal signal;
+  UINT32 packetFrames = 480;
+  FailureMap fail;
+};
+
+struct World {
+  std::vector<Endpoint> endpoints;
+  FailureMap fail;
+  std::optional<std::int64_t> controlEventAtMs;
+  std::optional<std::int64_t> stdoutAcceptsBytes;
+};
+
+// The world of AUDIOTAP_SIM_SCENARIO, or the default world when it is unset.
+// A scenario that cannot be read ends the process with status 2 and a
+// one-line message on standard error.
+const World& world();
+
+// The status a scenario sets for call (a top-level or endpoint failure map).
+std::optional<HRESULT> failureOf(const FailureMap& map, const std::string& call);
+
+// Top-level call that may be named per flow: "name:capture" before "name".
+std::optional<HRESULT> flowFailureOf(const std::string& call, EDataFlow flow);
+
+// For in-process tests: replace the world by the scenario in text (same rules
+// and same exit on error as a file) and forget COM's state.
+void useScenarioText(const std::string& text);
+
+// Parses a scenario; throws std::runtime_error with a readable reason.
+World parseScenario(const std::string& text);
+
+// COM apartment state of the simulated process.
+bool comInitialised();
+void setComInitialised(bool initialised);
+
+}  // namespace sim
