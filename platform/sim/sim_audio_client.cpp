@@ -6,7 +6,7 @@
 #include <cstring>
 #include <vector>
 
-#include "platform/sim/sim_com_object.h"
+#include "platform/portable/com_object.h"
 #include "platform/sim/sim_objects.h"
 #include "platform/sim/sim_signal.h"
 #include "platform/sim/virtual_clock.h"

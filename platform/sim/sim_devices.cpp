@@ -4,15 +4,12 @@
 #include <string>
 #include <vector>
 
-#include "platform/sim/sim_com_object.h"
+#include "platform/portable/com_object.h"
 #include "platform/sim/sim_objects.h"
 
 namespace sim {
 namespace {
 
-constexpr IID kIidPropertyStore = {0x886D8EEB, 0x8CF2, 0x4446, {0x8D, 0x02, 0xCD, 0xBA, 0x1D, 0xBD, 0xCF, 0x99}};
-constexpr IID kIidDevice = {0xD666063F, 0x1587, 0x4E43, {0x81, 0xF1, 0xB9, 0x48, 0xE8, 0x07, 0x36, 0x3F}};
-constexpr IID kIidDeviceCollection = {0x0BD7A1BE, 0x7A1A, 0x44DB, {0x83, 0x97, 0xCC, 0x53, 0x92, 0x38, 0x7B, 0x5E}};
 constexpr HRESULT kNotFound = HRESULT_ERROR_NOT_FOUND;  // E_NOTFOUND: the flow has no default
 constexpr DWORD kAllStates =
     DEVICE_STATE_ACTIVE | DEVICE_STATE_DISABLED | DEVICE_STATE_NOTPRESENT | DEVICE_STATE_UNPLUGGED;
@@ -63,7 +60,7 @@ LPWSTR taskMemoryText(const std::string& text) {
   return copy;
 }
 
-class PropertyStore final : public ComObject<IPropertyStore, kIidPropertyStore, PropertyStore> {
+class PropertyStore final : public ComObject<IPropertyStore, IID_IPropertyStore, PropertyStore> {
  public:
   explicit PropertyStore(const Endpoint& endpoint) : endpoint_(endpoint) {}
 
@@ -109,7 +106,7 @@ class PropertyStore final : public ComObject<IPropertyStore, kIidPropertyStore, 
   const Endpoint& endpoint_;
 };
 
-class Device final : public ComObject<IMMDevice, kIidDevice, Device> {
+class Device final : public ComObject<IMMDevice, IID_IMMDevice, Device> {
  public:
   explicit Device(const Endpoint& endpoint) : endpoint_(endpoint) {}
 
@@ -150,7 +147,7 @@ class Device final : public ComObject<IMMDevice, kIidDevice, Device> {
   const Endpoint& endpoint_;
 };
 
-class Collection final : public ComObject<IMMDeviceCollection, kIidDeviceCollection, Collection> {
+class Collection final : public ComObject<IMMDeviceCollection, IID_IMMDeviceCollection, Collection> {
  public:
   Collection(EDataFlow flow, std::vector<const Endpoint*> members) : flow_(flow), members_(std::move(members)) {}
 

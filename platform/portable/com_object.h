@@ -1,12 +1,11 @@
-// Reference counting and interface lookup shared by the simulated COM
-// objects: an object lives until its last Release, as on Windows.
+// Reference counting and interface lookup for the COM objects a non-Windows
+// platform hands the logic, as Windows does it: AddRef/Release are
+// thread-safe and the last Release deletes the object.
 #pragma once
 
 #include <atomic>
 
-#include "endpoints/core_audio.h"
-
-namespace sim {
+#include "platform/portable/com_interfaces.h"
 
 template <class Interface, const IID& interfaceId, class Self>
 class ComObject : public Interface {
@@ -21,7 +20,9 @@ class ComObject : public Interface {
     *object = nullptr;
     return E_NOINTERFACE;
   }
+
   ULONG STDMETHODCALLTYPE AddRef() override { return ++references_; }
+
   ULONG STDMETHODCALLTYPE Release() override {
     const ULONG left = --references_;
     if (left == 0) delete static_cast<Self*>(this);
@@ -31,5 +32,3 @@ class ComObject : public Interface {
  private:
   std::atomic<ULONG> references_{1};
 };
-
-}  // namespace sim

@@ -1,0 +1,307 @@
+#include "platform/pulse/audio_client.h"
+
+#include <time.h>
+
+#include <algorithm>
+#include <cstring>
+
+#include "platform/pulse/capture_stream.h"
+#include "platform/pulse/com_object.h"
+#include "platform/pulse/pulse_format.h"
+
+namespace {
+
+constexpr HRESULT kExclusiveModeNotAllowed = static_cast<HRESULT>(0x8889000Eu);  // AUDCLNT_E_EXCLUSIVE_MODE_NOT_ALLOWED
+constexpr REFERENCE_TIME kPeriod = 100000;      // 10 ms, the shared-mode period WASAPI reports
+constexpr REFERENCE_TIME kMinimumBuffer = 200000;  // 20 ms: two periods
+
+void onStreamState(pa_stream*, void* connection) { static_cast<PulseConnection*>(connection)->wake(); }
+
+struct CorkResult {
+  PulseConnection* connection;
+  bool succeeded = false;
+};
+
+void onCorked(pa_stream*, int success, void* userdata) {
+  auto* result = static_cast<CorkResult*>(userdata);
+  result->succeeded = success != 0;
+  result->connection->wake();
+}
+
+HRESULT statusOfServerError(int error) {
+  switch (error) {
+    case PA_ERR_ACCESS:
+    case PA_ERR_AUTHKEY:
+      return E_ACCESSDENIED;
+    case PA_ERR_NOENTITY:
+    case PA_ERR_KILLED:
+      return AUDCLNT_E_DEVICE_INVALIDATED;
+    case PA_ERR_NOTSUPPORTED:
+    case PA_ERR_INVALID:
+      return AUDCLNT_E_UNSUPPORTED_FORMAT;
+    case PA_ERR_CONNECTIONREFUSED:
+    case PA_ERR_CONNECTIONTERMINATED:
+      return AUDCLNT_E_SERVICE_NOT_RUNNING;
+    default:
+      return E_FAIL;
+  }
+}
+
+UINT64 performanceCounterIn100ns() {
+  timespec now{};
+  clock_gettime(CLOCK_MONOTONIC, &now);
+  return static_cast<UINT64>(now.tv_sec) * 10000000u + static_cast<UINT64>(now.tv_nsec) / 100u;
+}
+
+class PulseCaptureClient final : public ComObject<IAudioCaptureClient, IID_IAudioCaptureClient, PulseCaptureClient> {
+ public:
+  explicit PulseCaptureClient(std::shared_ptr<CaptureStream> stream) : stream_(std::move(stream)) {}
+
+  // A stream or server that has died reports one period's worth of frames
+  // here, so that the caller goes on to GetBuffer and learns there that the
+  // device is gone: the connection never comes back, and endless silence
+  // would hide that from whoever reads the stream.
+  HRESULT STDMETHODCALLTYPE GetNextPacketSize(UINT32* frames) override {
+    if (frames == nullptr) return E_POINTER;
+    CaptureStream& s = *stream_;
+    if (!s.packetHeld) {
+      PulseConnection::Lock lock(*s.connection);
+      if (!s.fetchPacket()) {
+        *frames = s.framesPerPeriod;
+        return S_OK;
+      }
+    }
+    *frames = s.packetHeld ? s.packetFrames : 0;
+    return S_OK;
+  }
+
+  HRESULT STDMETHODCALLTYPE GetBuffer(BYTE** data, UINT32* frames, DWORD* flags, UINT64* devicePosition,
+                                      UINT64* counterPosition) override {
+    if (data == nullptr || frames == nullptr || flags == nullptr) return E_POINTER;
+    *data = nullptr;
+    *frames = 0;
+    *flags = 0;
+    CaptureStream& s = *stream_;
+    if (s.packetOut) return AUDCLNT_E_OUT_OF_ORDER;
+    if (!s.packetHeld) {
+      PulseConnection::Lock lock(*s.connection);
+      if (!s.fetchPacket()) return AUDCLNT_E_DEVICE_INVALIDATED;
+    }
+    if (!s.packetHeld) return AUDCLNT_S_BUFFER_EMPTY;
+    *data = const_cast<BYTE*>(s.packetData);
+    *frames = s.packetFrames;
+    *flags = s.packetSilent ? AUDCLNT_BUFFERFLAGS_SILENT : 0;
+    if (devicePosition != nullptr) *devicePosition = s.framesReleased;
+    if (counterPosition != nullptr) *counterPosition = performanceCounterIn100ns();
+    s.packetOut = true;
+    return S_OK;
+  }
+
+  HRESULT STDMETHODCALLTYPE ReleaseBuffer(UINT32 frames) override {
+    CaptureStream& s = *stream_;
+    if (!s.packetOut) return AUDCLNT_E_OUT_OF_ORDER;
+    if (frames != 0 && frames != s.packetFrames) return kInvalidSizeStatus;
+    s.packetOut = false;
+    if (frames == 0) return S_OK;  // as WASAPI: the same packet comes again
+    s.consumePacket();
+    return S_OK;
+  }
+
+ private:
+  std::shared_ptr<CaptureStream> stream_;
+};
+
+class PulseAudioClient final : public ComObject<IAudioClient, IID_IAudioClient, PulseAudioClient> {
+ public:
+  PulseAudioClient(std::shared_ptr<PulseConnection> connection, EndpointInfo endpoint)
+      : connection_(std::move(connection)),
+        endpoint_(std::move(endpoint)),
+        mixFormat_(describeMixFormat(endpoint_.spec, endpoint_.channelMap)) {}
+
+  HRESULT STDMETHODCALLTYPE Initialize(AUDCLNT_SHAREMODE shareMode, DWORD streamFlags, REFERENCE_TIME bufferDuration,
+                                       REFERENCE_TIME, const WAVEFORMATEX* format, LPCGUID) override {
+    if (initialized_) return AUDCLNT_E_ALREADY_INITIALIZED;
+    if (format == nullptr) return E_POINTER;
+    if (shareMode != AUDCLNT_SHAREMODE_SHARED) return kExclusiveModeNotAllowed;
+    if ((streamFlags & ~AUDCLNT_STREAMFLAGS_LOOPBACK) != 0) return E_INVALIDARG;
+    const bool loopback = (streamFlags & AUDCLNT_STREAMFLAGS_LOOPBACK) != 0;
+    if (loopback && endpoint_.flow != eRender) return AUDCLNT_E_WRONG_ENDPOINT_TYPE;
+    pa_sample_spec spec{};
+    if (!matchesDevice(*format, &spec)) return AUDCLNT_E_UNSUPPORTED_FORMAT;
+    if (!loopback && endpoint_.flow == eRender) {
+      // A render stream: it exists, but it has no capture service.
+      initialized_ = true;
+      return S_OK;
+    }
+    const std::string& sourceName = loopback ? endpoint_.monitorSource : endpoint_.name;
+    if (sourceName.empty()) return AUDCLNT_E_DEVICE_INVALIDATED;
+
+    pa_channel_map channelMap = endpoint_.channelMap;
+    if (channelMap.channels != spec.channels) pa_channel_map_init_extend(&channelMap, spec.channels, PA_CHANNEL_MAP_AUX);
+    // The requested duration is what GetBufferSize reports; the stream's own
+    // queue is left at the server's size, because a source with a fixed
+    // latency (no dynamic latency) hands over fragments as long as that
+    // latency, and a shorter queue would throw most of them away.
+    bufferFrames_ = static_cast<UINT32>(
+        pa_usec_to_bytes(static_cast<pa_usec_t>(std::max(bufferDuration, kMinimumBuffer) / 10), &spec) /
+        pa_frame_size(&spec));
+    pa_buffer_attr attributes;
+    attributes.maxlength = static_cast<std::uint32_t>(-1);
+    attributes.fragsize = static_cast<std::uint32_t>(pa_usec_to_bytes(kPeriod / 10, &spec));
+    attributes.tlength = attributes.prebuf = attributes.minreq = static_cast<std::uint32_t>(-1);
+    // The exact device format: the caller does its own resampling and down-mix,
+    // so the server must do neither; and the stream stays on its device, as a
+    // WASAPI stream does, instead of following another one.
+    const auto flags = static_cast<pa_stream_flags_t>(PA_STREAM_START_CORKED | PA_STREAM_ADJUST_LATENCY |
+                                                      PA_STREAM_DONT_MOVE | PA_STREAM_NO_REMAP_CHANNELS |
+                                                      PA_STREAM_NO_REMIX_CHANNELS);
+
+    PulseConnection::Lock lock(*connection_);
+    if (!connection_->alive()) return AUDCLNT_E_SERVICE_NOT_RUNNING;
+    pa_stream* stream =
+        pa_stream_new(connection_->context(), loopback ? "loopback capture" : "capture", &spec, &channelMap);
+    if (stream == nullptr) return statusOfServerError(pa_context_errno(connection_->context()));
+    pa_stream_set_state_callback(stream, onStreamState, connection_.get());
+    HRESULT status = S_OK;
+    if (pa_stream_connect_record(stream, sourceName.c_str(), &attributes, flags) < 0) {
+      status = statusOfServerError(pa_context_errno(connection_->context()));
+    } else {
+      const bool settled = connection_->waitUntil(
+          [stream] {
+            const pa_stream_state_t state = pa_stream_get_state(stream);
+            return state == PA_STREAM_READY || state == PA_STREAM_FAILED || state == PA_STREAM_TERMINATED;
+          },
+          kServerReplyTimeoutMs);
+      if (pa_stream_get_state(stream) != PA_STREAM_READY)
+        status = settled ? statusOfServerError(pa_context_errno(connection_->context()))
+                         : (connection_->alive() ? kTimeoutStatus : AUDCLNT_E_SERVICE_NOT_RUNNING);
+    }
+    if (FAILED(status)) {
+      pa_stream_set_state_callback(stream, nullptr, nullptr);
+      if (pa_stream_get_state(stream) != PA_STREAM_UNCONNECTED) pa_stream_disconnect(stream);
+      pa_stream_unref(stream);
+      return status;
+    }
+    const pa_buffer_attr* granted = pa_stream_get_buffer_attr(stream);
+    stream_ = std::make_shared<CaptureStream>(connection_, stream, spec,
+                                              granted != nullptr ? granted->fragsize : attributes.fragsize,
+                                              bufferFrames_);
+    initialized_ = true;
+    return S_OK;
+  }
+
+  HRESULT STDMETHODCALLTYPE GetBufferSize(UINT32* frames) override {
+    if (frames == nullptr) return E_POINTER;
+    if (!initialized_) return AUDCLNT_E_NOT_INITIALIZED;
+    *frames = bufferFrames_;
+    return S_OK;
+  }
+
+  HRESULT STDMETHODCALLTYPE GetStreamLatency(REFERENCE_TIME* latency) override {
+    if (latency == nullptr) return E_POINTER;
+    if (!initialized_) return AUDCLNT_E_NOT_INITIALIZED;
+    *latency = kPeriod;
+    return S_OK;
+  }
+
+  HRESULT STDMETHODCALLTYPE GetCurrentPadding(UINT32* frames) override {
+    if (frames == nullptr) return E_POINTER;
+    if (!initialized_) return AUDCLNT_E_NOT_INITIALIZED;
+    *frames = 0;
+    if (stream_ == nullptr) return S_OK;
+    PulseConnection::Lock lock(*connection_);
+    if (!stream_->usable()) return AUDCLNT_E_DEVICE_INVALIDATED;
+    const std::size_t readable = pa_stream_readable_size(stream_->stream);
+    if (readable != static_cast<std::size_t>(-1)) *frames = static_cast<UINT32>(readable / stream_->frameBytes);
+    return S_OK;
+  }
+
+  HRESULT STDMETHODCALLTYPE IsFormatSupported(AUDCLNT_SHAREMODE shareMode, const WAVEFORMATEX* format,
+                                              WAVEFORMATEX** closestMatch) override {
+    if (format == nullptr) return E_POINTER;
+    if (closestMatch != nullptr) *closestMatch = nullptr;
+    if (shareMode != AUDCLNT_SHAREMODE_SHARED) return AUDCLNT_E_UNSUPPORTED_FORMAT;
+    pa_sample_spec spec{};
+    return matchesDevice(*format, &spec) ? S_OK : AUDCLNT_E_UNSUPPORTED_FORMAT;
+  }
+
+  HRESULT STDMETHODCALLTYPE GetMixFormat(WAVEFORMATEX** format) override {
+    if (format == nullptr) return E_POINTER;
+    const std::size_t size = mixFormatSize(mixFormat_);
+    *format = static_cast<WAVEFORMATEX*>(CoTaskMemAlloc(size));
+    if (*format == nullptr) return E_OUTOFMEMORY;
+    std::memcpy(*format, &mixFormat_, size);
+    return S_OK;
+  }
+
+  HRESULT STDMETHODCALLTYPE GetDevicePeriod(REFERENCE_TIME* defaultPeriod, REFERENCE_TIME* minimumPeriod) override {
+    if (defaultPeriod != nullptr) *defaultPeriod = kPeriod;
+    if (minimumPeriod != nullptr) *minimumPeriod = kPeriod;
+    return S_OK;
+  }
+
+  HRESULT STDMETHODCALLTYPE Start() override {
+    if (!initialized_) return AUDCLNT_E_NOT_INITIALIZED;
+    if (running_) return AUDCLNT_E_NOT_STOPPED;
+    if (stream_ != nullptr) {
+      PulseConnection::Lock lock(*connection_);
+      if (!stream_->usable()) return AUDCLNT_E_DEVICE_INVALIDATED;
+      CorkResult result{connection_.get()};
+      pa_operation* operation = pa_stream_cork(stream_->stream, 0, onCorked, &result);
+      const bool finished = connection_->finish(operation, kServerReplyTimeoutMs);
+      if (!finished || !result.succeeded) return stream_->usable() ? kTimeoutStatus : AUDCLNT_E_DEVICE_INVALIDATED;
+    }
+    running_ = true;
+    return S_OK;
+  }
+
+  HRESULT STDMETHODCALLTYPE Stop() override {
+    if (!initialized_) return AUDCLNT_E_NOT_INITIALIZED;
+    if (!running_) return S_FALSE;
+    running_ = false;
+    if (stream_ != nullptr) {
+      // Not waited for: the stream stops delivering once the server has it.
+      PulseConnection::Lock lock(*connection_);
+      if (stream_->usable()) {
+        pa_operation* operation = pa_stream_cork(stream_->stream, 1, nullptr, nullptr);
+        if (operation != nullptr) pa_operation_unref(operation);
+      }
+    }
+    return S_OK;
+  }
+
+  HRESULT STDMETHODCALLTYPE Reset() override { return E_NOTIMPL; }
+  HRESULT STDMETHODCALLTYPE SetEventHandle(HANDLE) override { return E_NOTIMPL; }
+
+  HRESULT STDMETHODCALLTYPE GetService(REFIID iid, void** service) override {
+    if (service == nullptr) return E_POINTER;
+    *service = nullptr;
+    if (!initialized_) return AUDCLNT_E_NOT_INITIALIZED;
+    if (!(iid == IID_IAudioCaptureClient)) return E_NOINTERFACE;
+    if (stream_ == nullptr) return AUDCLNT_E_WRONG_ENDPOINT_TYPE;
+    *service = static_cast<IAudioCaptureClient*>(new PulseCaptureClient(stream_));
+    return S_OK;
+  }
+
+ private:
+  // Shared mode takes the device's own rate and channel count only, as on
+  // Windows; the sample type may be any the stream can record exactly.
+  bool matchesDevice(const WAVEFORMATEX& format, pa_sample_spec* spec) const {
+    return recordingSpec(format, spec) && spec->rate == endpoint_.spec.rate &&
+           spec->channels == endpoint_.spec.channels;
+  }
+
+  std::shared_ptr<PulseConnection> connection_;
+  EndpointInfo endpoint_;
+  WAVEFORMATEXTENSIBLE mixFormat_;
+  std::shared_ptr<CaptureStream> stream_;
+  UINT32 bufferFrames_ = 0;
+  bool initialized_ = false;
+  bool running_ = false;
+};
+
+}  // namespace
+
+IAudioClient* newPulseAudioClient(std::shared_ptr<PulseConnection> connection, const EndpointInfo& endpoint) {
+  return new PulseAudioClient(std::move(connection), endpoint);
+}

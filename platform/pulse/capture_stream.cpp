@@ -1,0 +1,120 @@
+#include "platform/pulse/capture_stream.h"
+
+#include <time.h>
+
+#include <algorithm>
+#include <cstring>
+
+namespace {
+
+std::int64_t monotonicNs() {
+  timespec now{};
+  clock_gettime(CLOCK_MONOTONIC, &now);
+  return static_cast<std::int64_t>(now.tv_sec) * 1'000'000'000 + now.tv_nsec;
+}
+
+}  // namespace
+
+CaptureStream::CaptureStream(std::shared_ptr<PulseConnection> connectionIn, pa_stream* streamIn,
+                             const pa_sample_spec& spec, std::size_t grantedFragmentBytes, UINT32 bufferFrames)
+    : connection(std::move(connectionIn)),
+      stream(streamIn),
+      frameBytes(pa_frame_size(&spec)),
+      rate(spec.rate),
+      framesPerPeriod(spec.rate / 100 > 0 ? spec.rate / 100 : 1),
+      slackFrames_(2 * framesPerPeriod) {
+  const UINT64 burstFrames = grantedFragmentBytes / frameBytes;
+  // A few periods per fragment is ordinary; a fragment of half the buffer or
+  // longer would be cut down by a caller that keeps a short backlog.
+  paced_ = burstFrames > bufferFrames / 2;
+  queueLimitFrames_ = burstFrames + bufferFrames;
+}
+
+CaptureStream::~CaptureStream() {
+  PulseConnection::Lock lock(*connection);
+  pa_stream_set_state_callback(stream, nullptr, nullptr);
+  if (pa_stream_get_state(stream) == PA_STREAM_READY) pa_stream_disconnect(stream);
+  pa_stream_unref(stream);
+}
+
+bool CaptureStream::usable() const {
+  return connection->alive() && pa_stream_get_state(stream) == PA_STREAM_READY;
+}
+
+bool CaptureStream::fetchPacket() {
+  if (packetHeld) return true;
+  if (!usable()) return false;
+  return paced_ ? fetchPaced() : fetchFragment();
+}
+
+void CaptureStream::consumePacket() {
+  if (paced_) {
+    queueStart_ += static_cast<std::size_t>(packetFrames) * frameBytes;
+    framesHandedOut_ += packetFrames;
+  }
+  framesReleased += packetFrames;
+  packetHeld = false;
+}
+
+bool CaptureStream::fetchFragment() {
+  for (;;) {
+    const void* data = nullptr;
+    std::size_t bytes = 0;
+    if (pa_stream_peek(stream, &data, &bytes) < 0) return false;
+    if (bytes == 0) return true;  // nothing readable yet
+    const std::size_t frames = bytes / frameBytes;
+    if (frames > 0) {
+      fragment_.resize(frames * frameBytes);
+      // A hole in the stream (data lost on the way) is a silent packet.
+      if (data != nullptr) {
+        std::memcpy(fragment_.data(), data, fragment_.size());
+      } else {
+        std::memset(fragment_.data(), 0, fragment_.size());
+      }
+      packetData = fragment_.data();
+      packetFrames = static_cast<UINT32>(frames);
+      packetSilent = data == nullptr;
+      packetHeld = true;
+    }
+    pa_stream_drop(stream);
+    if (packetHeld) return true;
+  }
+}
+
+bool CaptureStream::fetchPaced() {
+  // Move everything readable into the queue (holes as silence).
+  if (queueStart_ > 0 && queueStart_ * 2 >= queue_.size()) {
+    queue_.erase(queue_.begin(), queue_.begin() + static_cast<std::ptrdiff_t>(queueStart_));
+    queueStart_ = 0;
+  }
+  for (;;) {
+    const void* data = nullptr;
+    std::size_t bytes = 0;
+    if (pa_stream_peek(stream, &data, &bytes) < 0) return false;
+    if (bytes == 0) break;
+    const std::size_t end = queue_.size();
+    queue_.resize(end + bytes);
+    if (data != nullptr) {
+      std::memcpy(queue_.data() + end, data, bytes);
+    } else {
+      std::memset(queue_.data() + end, 0, bytes);
+    }
+    pa_stream_drop(stream);
+  }
+  const UINT64 queuedFrames = (queue_.size() - queueStart_) / frameBytes;
+  if (queuedFrames == 0) return true;
+  const std::int64_t now = monotonicNs();
+  if (originNs_ < 0) originNs_ = now;
+  const UINT64 dueFrames = static_cast<UINT64>(static_cast<double>(now - originNs_) * rate / 1e9) + slackFrames_;
+  UINT64 allowed = dueFrames > framesHandedOut_ ? dueFrames - framesHandedOut_ : 0;
+  // A device clock a little faster than ours must not build up latency
+  // without end: past the limit the surplus goes out at once.
+  if (queuedFrames > queueLimitFrames_) allowed = std::max(allowed, queuedFrames - queueLimitFrames_);
+  const UINT64 frames = std::min<UINT64>({queuedFrames, allowed, rate});
+  if (frames == 0) return true;
+  packetData = queue_.data() + queueStart_;
+  packetFrames = static_cast<UINT32>(frames);
+  packetSilent = false;
+  packetHeld = true;
+  return true;
+}

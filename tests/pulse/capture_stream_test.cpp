@@ -1,0 +1,284 @@
+// Capture streams on a private server: the mix format of every sample format
+// a device can have, the tone that reaches the caller through it, the
+// WASAPI-style refusals, and what the caller meets when the server or the
+// device goes away.
+#include <signal.h>
+#include <sys/wait.h>
+
+#include <chrono>
+#include <cmath>
+#include <cstring>
+
+#include "tests/pulse/pulse_fixture.h"
+#include "tests/pulse/signal_analysis.h"
+
+namespace {
+
+using CaptureStreams = PulseSeamTest;
+
+constexpr double kTonePeak = 0.5;  // the player's amplitude
+
+double decibels(double ratio) { return 20.0 * std::log10(ratio); }
+
+struct FormatCase {
+  const char* sinkFormat;  // module-null-sink arguments
+  WORD tag;
+  WORD bits;
+  WORD validBits;  // extensible only
+  bool isFloat;
+  WORD channels;
+  DWORD rate;
+  DWORD channelMask;  // extensible only
+};
+
+TEST_F(CaptureStreams, EveryDeviceFormatIsDescribedAsWindowsWouldAndCarriesTheToneUnchanged) {
+  const FormatCase cases[] = {
+      {"format=s16le rate=44100 channels=2", WAVE_FORMAT_PCM, 16, 0, false, 2, 44100, 0},
+      {"format=s16le rate=48000 channels=6 channel_map=front-left,front-right,front-center,lfe,rear-left,rear-right",
+       WAVE_FORMAT_EXTENSIBLE, 16, 16, false, 6, 48000, 0x3F},
+      {"format=s24le rate=96000 channels=2", WAVE_FORMAT_EXTENSIBLE, 24, 24, false, 2, 96000, 0x3},
+      {"format=s24-32le rate=48000 channels=2", WAVE_FORMAT_EXTENSIBLE, 32, 24, false, 2, 48000, 0x3},
+      {"format=s32le rate=32000 channels=1", WAVE_FORMAT_EXTENSIBLE, 32, 32, false, 1, 32000, 0x4},
+      {"format=float32le rate=48000 channels=2", WAVE_FORMAT_EXTENSIBLE, 32, 32, true, 2, 48000, 0x3},
+      {"format=float32be rate=44100 channels=2", WAVE_FORMAT_EXTENSIBLE, 32, 32, true, 2, 44100, 0x3},
+      {"format=s16be rate=22050 channels=2", WAVE_FORMAT_PCM, 16, 0, false, 2, 22050, 0},
+      {"format=u8 rate=16000 channels=1", WAVE_FORMAT_PCM, 16, 0, false, 1, 16000, 0},
+  };
+  int index = 0;
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.sinkFormat);
+    const std::string sink = "probe" + std::to_string(index++);
+    std::vector<std::string> load = {"module-null-sink", "sink_name=" + sink};
+    for (const char* at = c.sinkFormat; *at != 0;) {
+      const char* end = std::strchr(at, ' ');
+      load.emplace_back(at, end != nullptr ? end - at : std::strlen(at));
+      at = end != nullptr ? end + 1 : at + std::strlen(at);
+    }
+    ASSERT_GE(server.loadModule(load), 0);
+    server.playTone(sink, 1000);
+    ASSERT_TRUE(server.waitForPlayback(sink, 1));
+
+    OpenedStream stream;
+    ASSERT_EQ(openStream(enumerator(), eRender, sink, &stream), S_OK);
+    const WAVEFORMATEX& format = *stream.format;
+    EXPECT_EQ(format.wFormatTag, c.tag);
+    EXPECT_EQ(format.nChannels, c.channels);
+    EXPECT_EQ(format.nSamplesPerSec, c.rate);
+    EXPECT_EQ(format.wBitsPerSample, c.bits);
+    EXPECT_EQ(format.nBlockAlign, c.channels * c.bits / 8);
+    EXPECT_EQ(format.nAvgBytesPerSec, c.rate * format.nBlockAlign);
+    if (c.tag == WAVE_FORMAT_EXTENSIBLE) {
+      const auto& extensible = reinterpret_cast<const WAVEFORMATEXTENSIBLE&>(format);
+      EXPECT_EQ(format.cbSize, 22);
+      EXPECT_EQ(extensible.Samples.wValidBitsPerSample, c.validBits);
+      EXPECT_EQ(extensible.dwChannelMask, c.channelMask);
+      EXPECT_TRUE(extensible.SubFormat == (c.isFloat ? KSDATAFORMAT_SUBTYPE_IEEE_FLOAT : KSDATAFORMAT_SUBTYPE_PCM));
+    } else {
+      EXPECT_EQ(format.cbSize, 0);
+    }
+
+    const Captured captured = drainFor(stream.capture.get(), format, 500);
+    EXPECT_EQ(captured.failure, S_OK);
+    EXPECT_FALSE(captured.sizeMismatch);
+    ASSERT_GT(captured.frames, c.rate / 4);
+    // Skip the first 100 ms, which may hold the start of playback.
+    std::vector<double> samples = decodeChannel(captured.bytes, format, 0);
+    samples.erase(samples.begin(), samples.begin() + c.rate / 10);
+    EXPECT_NEAR(toneFrequency(samples, c.rate), 1000.0, 2.0);
+    EXPECT_NEAR(decibels(peakLevel(samples) / kTonePeak), 0.0, 1.0);
+  }
+}
+
+TEST_F(CaptureStreams, AMicrophoneDeliversItsToneAtItsOwnRateInPacketsAsAnnounced) {
+  addMicrophone("mic", "Microphone", 440);
+  OpenedStream stream;
+  ASSERT_EQ(openStream(enumerator(), eCapture, "mic", &stream), S_OK);
+  EXPECT_EQ(stream.format->nSamplesPerSec, 48000u);
+  EXPECT_EQ(stream.format->nChannels, 2);
+
+  ASSERT_GT(drainFor(stream.capture.get(), *stream.format, 100).frames, 0u);
+  const auto begin = std::chrono::steady_clock::now();
+  const Captured captured = drainFor(stream.capture.get(), *stream.format, 1500, false);
+  const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - begin).count();
+  EXPECT_EQ(captured.failure, S_OK);
+  EXPECT_FALSE(captured.sizeMismatch);
+  EXPECT_GT(captured.packets, 50) << "fragments of about 10 ms, not late lumps";
+  EXPECT_LT(captured.longestGapSeconds, 0.5) << "data came in lumps";
+  // Neither lost nor duplicated data: about as many frames as time passed.
+  EXPECT_NEAR(captured.frames / (48000.0 * seconds), 1.0, 0.05);
+  const auto samples = decodeChannel(captured.bytes, *stream.format, 1);
+  EXPECT_NEAR(toneFrequency(samples, 48000), 440.0, 2.0);
+  EXPECT_NEAR(decibels(peakLevel(samples) / kTonePeak), 0.0, 1.0);
+}
+
+// module-sine-source has a fixed two-second latency: the server hands its data
+// over in two-second bursts, which the stream hands out as time passes.
+TEST_F(CaptureStreams, ASourceThatDeliversInBurstsIsHandedOutSteadily) {
+  ASSERT_GE(server.loadModule({"module-sine-source", "source_name=tone", "frequency=440", "rate=32000"}), 0);
+  OpenedStream stream;
+  ASSERT_EQ(openStream(enumerator(), eCapture, "tone", &stream), S_OK);
+  EXPECT_EQ(stream.format->nSamplesPerSec, 32000u);
+  EXPECT_EQ(stream.format->nChannels, 1);
+  ASSERT_GT(drainFor(stream.capture.get(), *stream.format, 300).frames, 0u);
+
+  // Across the next burst: data in every few passes, and about as much as
+  // time passed (the first drain took the slack).
+  const auto begin = std::chrono::steady_clock::now();
+  const Captured captured = drainFor(stream.capture.get(), *stream.format, 3000, false);
+  const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - begin).count();
+  EXPECT_EQ(captured.failure, S_OK);
+  EXPECT_LT(captured.longestGapSeconds, 0.5) << "data came in lumps";
+  EXPECT_NEAR(captured.frames / (32000.0 * seconds), 1.0, 0.05);
+  EXPECT_NEAR(toneFrequency(decodeChannel(captured.bytes, *stream.format, 0), 32000), 440.0, 2.0);
+}
+
+TEST_F(CaptureStreams, ClientsRefuseWhatWasapiRefuses) {
+  ASSERT_GE(server.loadModule({"module-sine-source", "source_name=tone", "rate=48000"}), 0);
+  ASSERT_GE(server.loadModule({"module-null-sink", "sink_name=speakers", "rate=44100"}), 0);
+  auto activate = [&](EDataFlow flow, const std::string& id, Ref<IAudioClient>* client, WAVEFORMATEX** format) {
+    Ref<IMMDeviceCollection> collection;
+    ASSERT_EQ(enumerator()->EnumAudioEndpoints(flow, DEVICE_STATE_ACTIVE, collection.out()), S_OK);
+    UINT count = 0;
+    collection->GetCount(&count);
+    for (UINT i = 0; i < count; ++i) {
+      Ref<IMMDevice> device;
+      ASSERT_EQ(collection->Item(i, device.out()), S_OK);
+      if (viewOf(device.get()).id != id) continue;
+      Ref<IUnknown> other;
+      EXPECT_EQ(device->Activate(IID_IAudioCaptureClient, CLSCTX_ALL, nullptr, other.outVoid()), E_NOINTERFACE);
+      ASSERT_EQ(device->Activate(IID_IAudioClient, CLSCTX_ALL, nullptr, client->outVoid()), S_OK);
+      ASSERT_EQ((*client)->GetMixFormat(format), S_OK);
+      return;
+    }
+    FAIL() << id << " not found";
+  };
+
+  Ref<IAudioClient> mic;
+  WAVEFORMATEX* micFormat = nullptr;
+  activate(eCapture, "tone", &mic, &micFormat);
+  ASSERT_NE(micFormat, nullptr);
+  Ref<IAudioCaptureClient> capture;
+  EXPECT_EQ(mic->Start(), AUDCLNT_E_NOT_INITIALIZED);
+  EXPECT_EQ(mic->GetService(IID_IAudioCaptureClient, capture.outVoid()), AUDCLNT_E_NOT_INITIALIZED);
+  EXPECT_EQ(mic->Initialize(AUDCLNT_SHAREMODE_SHARED, AUDCLNT_STREAMFLAGS_LOOPBACK, 2000000, 0, micFormat, nullptr),
+            AUDCLNT_E_WRONG_ENDPOINT_TYPE);
+  ASSERT_EQ(micFormat->wFormatTag, WAVE_FORMAT_EXTENSIBLE);
+  WAVEFORMATEXTENSIBLE otherRate = *reinterpret_cast<WAVEFORMATEXTENSIBLE*>(micFormat);
+  otherRate.Format.nSamplesPerSec = 44100;
+  otherRate.Format.nAvgBytesPerSec = 44100 * otherRate.Format.nBlockAlign;
+  EXPECT_EQ(mic->Initialize(AUDCLNT_SHAREMODE_SHARED, 0, 2000000, 0, &otherRate.Format, nullptr),
+            AUDCLNT_E_UNSUPPORTED_FORMAT);
+  EXPECT_EQ(mic->IsFormatSupported(AUDCLNT_SHAREMODE_SHARED, micFormat, nullptr), S_OK);
+  ASSERT_EQ(mic->Initialize(AUDCLNT_SHAREMODE_SHARED, 0, 2000000, 0, micFormat, nullptr), S_OK);
+  EXPECT_EQ(mic->Initialize(AUDCLNT_SHAREMODE_SHARED, 0, 2000000, 0, micFormat, nullptr),
+            AUDCLNT_E_ALREADY_INITIALIZED);
+  ASSERT_EQ(mic->GetService(IID_IAudioCaptureClient, capture.outVoid()), S_OK);
+  EXPECT_EQ(mic->Stop(), S_FALSE);
+  ASSERT_EQ(mic->Start(), S_OK);
+  EXPECT_EQ(mic->Start(), AUDCLNT_E_NOT_STOPPED);
+
+  // Packet hand-over: one packet out at a time; releasing 0 frames hands the
+  // same packet out again; a wrong count is refused.
+  UINT32 announced = 0;
+  for (int i = 0; i < 100 && announced == 0; ++i) {
+    Sleep(10);
+    ASSERT_EQ(capture->GetNextPacketSize(&announced), S_OK);
+  }
+  ASSERT_GT(announced, 0u);
+  BYTE* data = nullptr;
+  UINT32 frames = 0;
+  DWORD flags = 0;
+  ASSERT_EQ(capture->GetBuffer(&data, &frames, &flags, nullptr, nullptr), S_OK);
+  EXPECT_EQ(frames, announced);
+  const std::vector<BYTE> first(data, data + frames * micFormat->nBlockAlign);
+  EXPECT_EQ(capture->GetBuffer(&data, &frames, &flags, nullptr, nullptr), AUDCLNT_E_OUT_OF_ORDER);
+  EXPECT_EQ(capture->ReleaseBuffer(announced + 1), static_cast<HRESULT>(0x88890011u));
+  EXPECT_EQ(capture->ReleaseBuffer(0), S_OK);
+  ASSERT_EQ(capture->GetBuffer(&data, &frames, &flags, nullptr, nullptr), S_OK);
+  EXPECT_EQ(frames, announced);
+  EXPECT_EQ(std::vector<BYTE>(data, data + frames * micFormat->nBlockAlign), first);
+  EXPECT_EQ(capture->ReleaseBuffer(frames), S_OK);
+  EXPECT_EQ(capture->ReleaseBuffer(frames), AUDCLNT_E_OUT_OF_ORDER);
+  EXPECT_EQ(mic->Stop(), S_OK);
+  CoTaskMemFree(micFormat);
+
+  // A render endpoint opened without loopback is a render stream: no capture.
+  Ref<IAudioClient> speakers;
+  WAVEFORMATEX* speakerFormat = nullptr;
+  activate(eRender, "speakers", &speakers, &speakerFormat);
+  ASSERT_NE(speakerFormat, nullptr);
+  EXPECT_EQ(speakers->Initialize(AUDCLNT_SHAREMODE_EXCLUSIVE, 0, 2000000, 0, speakerFormat, nullptr),
+            static_cast<HRESULT>(0x8889000Eu));
+  ASSERT_EQ(speakers->Initialize(AUDCLNT_SHAREMODE_SHARED, 0, 2000000, 0, speakerFormat, nullptr), S_OK);
+  Ref<IAudioCaptureClient> none;
+  EXPECT_EQ(speakers->GetService(IID_IAudioCaptureClient, none.outVoid()), AUDCLNT_E_WRONG_ENDPOINT_TYPE);
+  CoTaskMemFree(speakerFormat);
+}
+
+// When the server dies, or the device is removed, the next packet fetch
+// fails as WASAPI's does for a device that went away; nothing hangs.
+TEST_F(CaptureStreams, ADeadServerOrARemovedDeviceFailsTheNextGetBuffer) {
+  enum class Ending { killServer, removeSource, removeSink };
+  for (Ending ending : {Ending::killServer, Ending::removeSource, Ending::removeSink}) {
+    SCOPED_TRACE(static_cast<int>(ending));
+    if (ending != Ending::killServer) {
+      enumerator_.reset();
+      server.stop();
+      ASSERT_TRUE(server.start());
+    }
+    const int sourceModule = server.loadModule({"module-sine-source", "source_name=tone", "rate=48000"});
+    const int sinkModule = server.loadModule({"module-null-sink", "sink_name=speakers"});
+    ASSERT_GE(sourceModule, 0);
+    ASSERT_GE(sinkModule, 0);
+    server.playTone("speakers", 1000);
+    ASSERT_TRUE(server.waitForPlayback("speakers", 1));
+    const bool loopback = ending == Ending::removeSink;
+    OpenedStream stream;
+    ASSERT_EQ(openStream(enumerator(), loopback ? eRender : eCapture, loopback ? "speakers" : "tone", &stream), S_OK);
+    const Captured before = drainFor(stream.capture.get(), *stream.format, 100);
+    ASSERT_EQ(before.failure, S_OK);
+    ASSERT_GT(before.frames, 0u);
+
+    switch (ending) {
+      case Ending::killServer:
+        kill(server.pid(), SIGKILL);
+        break;
+      case Ending::removeSource:
+        server.pactl({"unload-module", std::to_string(sourceModule)});
+        break;
+      case Ending::removeSink:
+        server.pactl({"unload-module", std::to_string(sinkModule)});
+        break;
+    }
+    const auto begin = std::chrono::steady_clock::now();
+    const Captured after = drainFor(stream.capture.get(), *stream.format, 5000, false);
+    EXPECT_EQ(after.failure, AUDCLNT_E_DEVICE_INVALIDATED);
+    EXPECT_LT(std::chrono::steady_clock::now() - begin, std::chrono::seconds(4)) << "noticed only at the deadline";
+    UINT32 frames = 0;
+    EXPECT_EQ(stream.capture->GetNextPacketSize(&frames), S_OK);
+    EXPECT_GT(frames, 0u) << "so that the caller goes on to the failing GetBuffer";
+    EXPECT_EQ(stream.client->Stop(), S_OK);
+  }
+}
+
+TEST_F(CaptureStreams, AServerThatStopsAnsweringNeverBlocksThePacketCalls) {
+  addMicrophone("mic", "Microphone", 440);
+  OpenedStream stream;
+  ASSERT_EQ(openStream(enumerator(), eCapture, "mic", &stream), S_OK);
+  ASSERT_GT(drainFor(stream.capture.get(), *stream.format, 200).frames, 0u);
+
+  kill(server.pid(), SIGSTOP);
+  const auto begin = std::chrono::steady_clock::now();
+  const Captured stalled = drainFor(stream.capture.get(), *stream.format, 500, false);
+  const auto elapsed = std::chrono::steady_clock::now() - begin;
+  kill(server.pid(), SIGCONT);
+  EXPECT_EQ(stalled.failure, S_OK);
+  EXPECT_LT(elapsed, std::chrono::seconds(2)) << "a packet call waited for the stopped server";
+  EXPECT_LT(stalled.frames, 48000u / 4) << "data kept coming from a stopped server";
+
+  const Captured resumed = drainFor(stream.capture.get(), *stream.format, 500);
+  EXPECT_EQ(resumed.failure, S_OK);
+  EXPECT_GT(resumed.frames, 0u);
+}
+
+}  // namespace

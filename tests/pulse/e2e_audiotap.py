@@ -1,0 +1,396 @@
+#!/usr/bin/python3
+"""End-to-end runs of the Linux audiotap against a private PulseAudio server.
+
+Each case starts its own server (own XDG_RUNTIME_DIR), sets up sources, sinks
+and tones, runs the real executable as a host would and checks its streams,
+its exit status and the audio it wrote. Exit 0: passed, 1: failed, 77: skipped
+(pulseaudio is not installed).
+"""
+import argparse
+import ctypes
+import json
+import os
+import select
+import shutil
+import signal
+import subprocess
+import sys
+import tempfile
+import threading
+import time
+
+import numpy as np
+
+RATE = 16000
+TONE_PEAK = 0.5  # the players' amplitude, and module-sine-source's
+HOLDBACK_FRAMES = 960
+
+
+class Failure(Exception):
+    pass
+
+
+def check(condition, message):
+    if not condition:
+        raise Failure(message)
+
+
+def end_with_this_process():
+    """preexec_fn: the child is killed when this script ends, even when killed itself."""
+    ctypes.CDLL(None, use_errno=True).prctl(1, signal.SIGKILL)  # PR_SET_PDEATHSIG
+
+
+class PulseServer:
+    """A PulseAudio server of this test's own, ended with everything it plays."""
+
+    def __init__(self):
+        self.runtime = tempfile.mkdtemp(prefix="audiotap-e2e-")
+        self.env = dict(os.environ, XDG_RUNTIME_DIR=self.runtime, LC_ALL="C")
+        self.env.pop("PULSE_SERVER", None)
+        self.players = []
+        self.process = subprocess.Popen(
+            ["pulseaudio", "--daemonize=no", "--exit-idle-time=-1", "-n", "--use-pid-file=no",
+             "--load=module-native-protocol-unix"],
+            env=self.env, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, start_new_session=True,
+            preexec_fn=end_with_this_process)
+        for _ in range(100):
+            if self.process.poll() is not None:
+                raise Failure("the private PulseAudio server did not start")
+            if subprocess.run(["pactl", "info"], env=self.env, capture_output=True).returncode == 0:
+                return
+            time.sleep(0.05)
+        raise Failure("the private PulseAudio server did not answer")
+
+    def pactl(self, *arguments):
+        result = subprocess.run(["pactl", *arguments], env=self.env, capture_output=True, text=True)
+        check(result.returncode == 0, f"pactl {' '.join(arguments)}: {result.stderr.strip()}")
+        return result.stdout
+
+    def load(self, *arguments):
+        return int(self.pactl("load-module", *arguments))
+
+    def play(self, sink, frequency, rate=44100, channels=2):
+        # Started before any thread of this script runs, so preexec_fn is safe.
+        generator = subprocess.Popen(
+            ["sox", "-q", "-n", "-r", str(rate), "-c", str(channels), "-t", "raw", "-e", "signed", "-b", "16", "-",
+             "synth", "600", "sine", str(frequency), "vol", str(TONE_PEAK)],
+            env=self.env, stdout=subprocess.PIPE, stderr=subprocess.DEVNULL, preexec_fn=end_with_this_process)
+        player = subprocess.Popen(
+            ["pacat", "--latency-msec=20", "-d", sink, "--format=s16le", f"--rate={rate}", f"--channels={channels}"],
+            env=self.env, stdin=generator.stdout, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL,
+            preexec_fn=end_with_this_process)
+        generator.stdout.close()
+        self.players += [generator, player]
+        for _ in range(100):
+            if sink in self.playing_sinks():
+                return
+            time.sleep(0.05)
+        raise Failure(f"the tone did not start on {sink}")
+
+    def playing_sinks(self):
+        names = {line.split("\t")[0]: line.split("\t")[1]
+                 for line in self.pactl("list", "short", "sinks").splitlines()}
+        return {names.get(line.split("\t")[1]) for line in self.pactl("list", "short", "sink-inputs").splitlines()}
+
+    def devices(self, kind):
+        """(name, description, monitor-of) of every source or sink, as pactl lists them."""
+        devices = []
+        for line in self.pactl("list", kind).splitlines():
+            if line.startswith(("Sink #", "Source #")):
+                devices.append({"name": "", "description": "", "monitorOf": ""})
+            elif devices and line.startswith("\tName: "):
+                devices[-1]["name"] = line[len("\tName: "):]
+            elif devices and line.startswith("\tDescription: "):
+                devices[-1]["description"] = line[len("\tDescription: "):]
+            elif devices and line.startswith("\tMonitor of Sink: ") and not line.endswith("n/a"):
+                devices[-1]["monitorOf"] = line[len("\tMonitor of Sink: "):]
+        return devices
+
+    def stop(self):
+        for player in self.players:
+            player.kill()
+            player.wait()
+        if self.process.poll() is None:
+            self.process.send_signal(signal.SIGCONT)
+            self.process.terminate()
+            try:
+                self.process.wait(timeout=5)
+            except subprocess.TimeoutExpired:
+                self.process.kill()
+                self.process.wait()
+        shutil.rmtree(self.runtime, ignore_errors=True)
+
+
+def standard_setup(server):
+    """A 440 Hz sine source as the default microphone and a 1000 Hz tone on the default sink."""
+    server.load("module-null-sink", "sink_name=speakers", "rate=44100",
+                "sink_properties=device.description=Speakers")
+    server.load("module-sine-source", "source_name=tone", "frequency=440", "rate=48000")
+    server.pactl("set-default-sink", "speakers")
+    server.pactl("set-default-source", "tone")
+    server.play("speakers", 1000)
+    # A new null sink renders its first block of up to two seconds before the
+    # player's low latency takes hold; its monitor delivers nothing until then.
+    time.sleep(2.2)
+
+
+class Run:
+    """audiotap running as a host starts it: stdout and stderr read as they come."""
+
+    def __init__(self, audiotap, server, arguments):
+        self.process = subprocess.Popen([audiotap, *arguments], env=server.env, stdout=subprocess.PIPE,
+                                        stderr=subprocess.PIPE, stdin=subprocess.DEVNULL)
+        self.started_at = None
+        # A host reads the PCM stream as it comes; a full pipe would hold the run up.
+        self.output = bytearray()
+        self.reader = threading.Thread(target=self._read_output, daemon=True)
+        self.reader.start()
+
+    def _read_output(self):
+        while True:
+            block = self.process.stdout.read1(65536)
+            if not block:
+                return
+            self.output += block
+
+    def wait_for_started(self, timeout=10):
+        line = self.readline_stderr(timeout)
+        self.started_at = time.monotonic()
+        event = json.loads(line)
+        check(event.get("event") == "started", f"first event line is not 'started': {line!r}")
+        return event
+
+    def readline_stderr(self, timeout):
+        ready, _, _ = select.select([self.process.stderr], [], [], timeout)
+        check(ready, "no event line in time")
+        return self.process.stderr.readline().decode()
+
+    def finish(self, timeout=10):
+        """Everything written, the exit status; a run that does not end in time is a failure."""
+        try:
+            self.process.wait(timeout=timeout)
+        except subprocess.TimeoutExpired:
+            self.process.kill()
+            self.process.wait()
+            raise Failure("audiotap did not end in time: it hung")
+        self.reader.join()
+        err = self.process.stderr.read().decode()
+        return bytes(self.output), err, self.process.returncode
+
+
+def event_lines(text):
+    check(text.endswith("\n") or text == "", f"stderr does not end with a line ending: {text!r}")
+    return [json.loads(line) for line in text.splitlines()]
+
+
+def dominant_frequency(samples):
+    window = np.hanning(len(samples))
+    spectrum = np.abs(np.fft.rfft(samples * window))
+    peak = int(np.argmax(spectrum[1:-1])) + 1
+    # Parabolic interpolation on the log magnitude around the peak bin.
+    a, b, c = np.log(spectrum[peak - 1:peak + 2] + 1e-12)
+    offset = 0.5 * (a - c) / (a - 2 * b + c)
+    return (peak + offset) * RATE / len(samples)
+
+
+def level_db(samples):
+    return 20 * np.log10(np.sqrt(np.mean(samples ** 2)) / (TONE_PEAK / np.sqrt(2)))
+
+
+# ---------------------------------------------------------------------------
+
+
+def case_listing(audiotap, server):
+    server.load("module-null-sink", "sink_name=speakers", "sink_properties=device.description=Speakers")
+    server.load("module-null-sink", "sink_name=headset", "sink_properties=\"device.description='Casque é'\"")
+    server.load("module-sine-source", "source_name=tone", "frequency=440")
+    server.load("module-null-sink", "sink_name=feed")
+    server.load("module-remap-source", "source_name=mic", "master=feed.monitor",
+                "source_properties=\"device.description='Micro \\\"USB\\\" \\\\ 2'\"")
+    server.pactl("set-default-sink", "headset")
+    server.pactl("set-default-source", "mic")
+    result = subprocess.run([audiotap, "--list"], env=server.env, capture_output=True, timeout=20)
+    check(result.returncode == 0, f"status {result.returncode}, stderr {result.stderr!r}")
+    check(result.stderr == b"", f"stderr {result.stderr!r}")
+    check(result.stdout.endswith(b"]\n") and result.stdout.count(b"\n") == 1, f"not one line: {result.stdout!r}")
+    listed = json.loads(result.stdout)
+
+    default_source = server.pactl("get-default-source").strip()
+    default_sink = server.pactl("get-default-sink").strip()
+    expected = []
+    for kind, default in (("sources", default_source), ("sinks", default_sink)):
+        for device in server.devices(kind):
+            if device["monitorOf"]:
+                continue
+            expected.append({"FriendlyName": device["description"], "InstanceId": "SWD\\MMDEVAPI\\" + device["name"],
+                             "Status": "OK", "IsDefault": device["name"] == default})
+    check(listed == expected, f"listing differs from pactl:\n  {listed}\n  {expected}")
+    check(sum(1 for record in listed if record["IsDefault"]) == 2, "one default per flow")
+
+    # What the listing prints selects the microphone in a capture run.
+    for selector, name in (("SWD\\MMDEVAPI\\tone", "Sine source at 440 Hz"),
+                           ("micro \"usb\" \\ 2", "Micro \"USB\" \\ 2"), ("default", "Micro \"USB\" \\ 2")):
+        run = Run(audiotap, server, ["--mic", selector])
+        started = run.wait_for_started()
+        run.process.send_signal(signal.SIGINT)
+        _, err, status = run.finish()
+        check(started["mic"] == name, f"--mic {selector!r} opened {started['mic']!r}")
+        check(status == 0, f"--mic {selector!r}: status {status}, {err!r}")
+
+
+def case_capture(audiotap, server):
+    standard_setup(server)
+    run = Run(audiotap, server, ["--mic", "default", "--system", "1"])
+    started = run.wait_for_started()
+    check(started == {"event": "started", "slots": ["mic", "desktop"], "mic": "Sine source at 440 Hz",
+                      "system": "Speakers", "clock": "qpc", "deviceRate": {"mic": 48000, "desktop": 44100}},
+          f"started line: {started}")
+    time.sleep(6)
+    stopped_at = time.monotonic()
+    run.process.send_signal(signal.SIGINT)
+    out, err, status = run.finish()
+    check(status == 0, f"status {status}")
+    check(event_lines(err) == [{"event": "stopped"}], f"after started: {err!r}")
+    check(len(out) % 4 == 0, "not whole 2-channel frames")
+    frames = np.frombuffer(out, dtype="<i2").reshape(-1, 2).astype(np.float64) / 32768.0
+    # The clock starts just before the started line; the stream trails it by
+    # 960 frames, and the stop comes at the end of the pass under way.
+    expected_frames = (stopped_at - run.started_at) * RATE - HOLDBACK_FRAMES
+    check(abs(len(frames) / expected_frames - 1) < 0.02,
+          f"{len(frames)} frames written for {expected_frames:.0f} due by the wall clock")
+    body = frames[RATE // 2:-RATE // 5]
+    for channel, frequency in ((0, 440.0), (1, 1000.0)):
+        measured = dominant_frequency(body[:, channel])
+        level = level_db(body[:, channel])
+        print(f"channel {channel}: {measured:.2f} Hz, {level:+.2f} dB against the source")
+        check(abs(measured - frequency) <= 2.0, f"channel {channel}: {measured:.2f} Hz, not {frequency}")
+        check(abs(level) <= 1.0, f"channel {channel}: level {level:+.2f} dB")
+        # No stretch of silence in the middle: every 100 ms carries the tone.
+        blocks = body[:len(body) // 1600 * 1600, channel].reshape(-1, 1600)
+        check(np.all(np.abs(blocks).max(axis=1) > TONE_PEAK / 2), f"channel {channel} has silent gaps")
+
+
+def case_signals(audiotap, server):
+    standard_setup(server)
+    for signal_number in (signal.SIGINT, signal.SIGTERM):
+        run = Run(audiotap, server, ["--mic", "default", "--system", "1"])
+        run.wait_for_started()
+        time.sleep(1)
+        run.process.send_signal(signal_number)
+        out, err, status = run.finish()
+        check(status == 0, f"{signal_number!r}: status {status}")
+        check(event_lines(err) == [{"event": "stopped"}], f"{signal_number!r}: {err!r}")
+        check(len(out) > RATE * 4 // 2, f"{signal_number!r}: only {len(out)} bytes")
+
+
+def case_closed_output(audiotap, server):
+    standard_setup(server)
+    # audiotap ... | head -c 32000, with audiotap's own status kept.
+    result = subprocess.run(
+        ["/bin/bash", "-c", 'set -o pipefail; "$0" --mic default --system 1 2>"$1" | head -c 32000 >/dev/null',
+         audiotap, os.path.join(server.runtime, "stderr.txt")],
+        env=server.env, timeout=20)
+    with open(os.path.join(server.runtime, "stderr.txt")) as stderr:
+        events = event_lines(stderr.read())
+    check(result.returncode == 0, f"status {result.returncode}")
+    check([event["event"] for event in events] == ["started", "stopped"], f"events {events}")
+
+
+def case_server_killed(audiotap, server):
+    standard_setup(server)
+    run = Run(audiotap, server, ["--mic", "default", "--system", "1"])
+    run.wait_for_started()
+    time.sleep(1.5)
+    server.process.kill()
+    server.process.wait()
+    out, err, status = run.finish(timeout=10)
+    events = event_lines(err)
+    print(f"after the server was killed: status {status}, events {events}")
+    check(status >= 0, f"ended by signal {-status}: a crash")
+    check(status == 4, f"status {status}")
+    check(len(events) == 1 and events[0]["event"] == "fault" and events[0]["reason"] == "capture.stopped"
+          and events[0]["detail"] == "GetBuffer" and events[0]["slot"] in ("mic", "desktop"), f"events {events}")
+
+
+def case_server_stopped(audiotap, server):
+    # A server that stops answering must not hold up the capture loop, nor the stop.
+    standard_setup(server)
+    run = Run(audiotap, server, ["--mic", "default", "--system", "1"])
+    run.wait_for_started()
+    time.sleep(1)
+    server.process.send_signal(signal.SIGSTOP)
+    try:
+        time.sleep(2)
+        stopped_at = time.monotonic()
+        run.process.send_signal(signal.SIGINT)
+        out, err, status = run.finish(timeout=5)
+    finally:
+        server.process.send_signal(signal.SIGCONT)
+    check(status == 0, f"status {status}")
+    check(event_lines(err) == [{"event": "stopped"}], f"events {err!r}")
+    expected_frames = (stopped_at - run.started_at) * RATE - HOLDBACK_FRAMES
+    check(abs(len(out) / 4 / expected_frames - 1) < 0.02, "the stream did not keep pace while the server was stopped")
+
+
+def case_missing_devices(audiotap, server):
+    # A server with no microphone and no sink, then no server at all.
+    empty = tempfile.mkdtemp(prefix="audiotap-e2e-none-")
+    try:
+        rows = [
+            (server.env, ["--mic", "default"], 3,
+             [{"event": "fault", "reason": "capture.targetMissing", "detail": "default", "slot": "mic"}]),
+            (server.env, ["--system", "1"], 3,
+             [{"event": "fault", "reason": "capture.targetMissing", "detail": "no-output-endpoint:0x80070490",
+               "slot": "desktop"}]),
+            (dict(server.env, XDG_RUNTIME_DIR=empty), ["--list"], 3,
+             [{"event": "fault", "reason": "capture.separateUnavailable", "detail": "MMDeviceEnumerator:0x88890010"}]),
+            (dict(server.env, XDG_RUNTIME_DIR=empty), ["--mic", "default", "--system", "1"], 3,
+             [{"event": "fault", "reason": "capture.separateUnavailable", "detail": "MMDeviceEnumerator:0x88890010"}]),
+        ]
+        for env, arguments, expected_status, expected_events in rows:
+            result = subprocess.run([audiotap, *arguments], env=env, capture_output=True, timeout=20)
+            events = event_lines(result.stderr.decode())
+            check(result.returncode == expected_status, f"{arguments}: status {result.returncode}")
+            check(events == expected_events, f"{arguments}: events {events}")
+            check(result.stdout == b"", f"{arguments}: stdout {result.stdout!r}")
+    finally:
+        shutil.rmtree(empty, ignore_errors=True)
+
+
+CASES = {
+    "missing-devices": case_missing_devices,
+    "listing": case_listing,
+    "capture": case_capture,
+    "signals": case_signals,
+    "closed-output": case_closed_output,
+    "server-killed": case_server_killed,
+    "server-stopped": case_server_stopped,
+}
+
+
+def main():
+    parser = argparse.ArgumentParser()
+    parser.add_argument("--audiotap", required=True)
+    parser.add_argument("--case", required=True, choices=sorted(CASES))
+    arguments = parser.parse_args()
+    if shutil.which("pulseaudio") is None or shutil.which("pactl") is None:
+        print("SKIP: pulseaudio is not installed")
+        return 77
+    for tool in ("sox", "pacat"):
+        if shutil.which(tool) is None:
+            print(f"FAIL: {tool} is needed to play the test tones")
+            return 1
+    server = PulseServer()
+    try:
+        CASES[arguments.case](arguments.audiotap, server)
+    except Failure as failure:
+        print(f"FAIL: {failure}")
+        return 1
+    finally:
+        server.stop()
+    print("PASS")
+    return 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())
