@@ -40,7 +40,8 @@ WORLD = {
     # Real capture sources (not monitors), each carrying what plays into its sink.
     "sources": [
         {"name": "studio_mic", "description": "Studio Mic", "default": True, "remap_of": "mic_feed"},
-        {"name": "line_in", "description": "Line In", "remap_of": "line_feed"},
+        # Another rate than the server's: the "started" line must report the device's own.
+        {"name": "line_in", "description": "Line In", "remap_of": "line_feed", "rate": 48000},
     ],
 }
 
@@ -120,8 +121,9 @@ class PulseWorld:
                        f"sink_name={sink['name']} "
                        f"sink_properties='device.description=\"{sink['description']}\"'")
         for source in WORLD["sources"]:
+            rate = f"rate={source['rate']} " if "rate" in source else ""
             self.pactl("load-module", "module-remap-source",
-                       f"master={source['remap_of']}.monitor source_name={source['name']} "
+                       f"master={source['remap_of']}.monitor source_name={source['name']} {rate}"
                        f"source_properties='device.description=\"{source['description']}\"'")
         for sink in WORLD["sinks"]:
             tone = sink.get("tone")
@@ -291,7 +293,7 @@ def sim_scenario(stop=None):
         endpoints.append({
             "flow": "capture", "id": f"{{0.0.1.00000000}}.{{5d0a7c{index:02d}-1b2c-4d3e-8f40-a1b2c3d4e5f6}}",
             "name": source["description"], "state": "active", "default": bool(source.get("default")),
-            "format": {"tag": "extensible-float", "channels": 2, "bits": 32, "rate": 44100},
+            "format": {"tag": "extensible-float", "channels": 2, "bits": 32, "rate": source.get("rate", 44100)},
             "signal": {"kind": "sine", "frequency": frequency, "amplitude": peak}})
     for index, sink in enumerate(WORLD["sinks"]):
         tone = sink_tone(sink)
