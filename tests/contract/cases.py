@@ -1,0 +1,151 @@
+"""What every build must do (CASES), and the few ways a platform is known to
+differ (DIFFERENCES). A build that differs in any other way fails."""
+
+from dataclasses import dataclass
+
+from runner import CloseStdoutAfter, ControlEventAfter
+from world import WORLD
+
+CAPTURE_SECONDS = 2.5
+# The microphone that the selector cases name; "{mic.*}" placeholders are its
+# identifier forms as the build's own listing gives them.
+MIC = next(s["description"] for s in WORLD["sources"] if s.get("default"))
+
+
+@dataclass
+class Empty:
+    """Nothing on standard output."""
+
+
+@dataclass
+class Listing:
+    """One JSON array of the endpoints the build should see."""
+
+
+@dataclass
+class Pcm:
+    """16 kHz 16-bit PCM, one channel per tone, in this order."""
+    tones: list          # (frequency, peak) per channel
+    timed: bool = True   # the length must match the time the stream ran
+
+
+@dataclass
+class Outcome:
+    events: list
+    stdout: object
+    status: int
+    ends_by_itself: bool = True  # for a closed stdout: no control event needed
+
+
+@dataclass
+class Case:
+    name: str
+    arguments: list      # "{mic.id}", "{mic.instance}", "{mic.id_other_case}": MIC's, read back from --list
+    expect: object       # View -> Outcome
+    stop: object = None
+
+
+def fault(reason, detail, slot=None):
+    event = {"event": "fault", "reason": reason, "detail": detail}
+    if slot is not None:
+        event["slot"] = slot
+    return event
+
+
+def started(mic=None, desktop=None):
+    """The "started" line for the given endpoints, microphone first."""
+    slots = [(label, endpoint) for label, endpoint in (("mic", mic), ("desktop", desktop)) if endpoint]
+    return {"event": "started", "slots": [label for label, _ in slots],
+            "mic": mic.name if mic else "", "system": desktop.name if desktop else "",
+            "clock": "qpc", "deviceRate": {label: endpoint.rate for label, endpoint in slots}}
+
+
+STOPPED = {"event": "stopped"}
+
+
+def capture_of(mic=None, desktop=None):
+    return Outcome([started(mic, desktop), STOPPED],
+                   Pcm([endpoint.tone for endpoint in (mic, desktop) if endpoint]), 0)
+
+
+def listing(view):
+    return Outcome([], Listing(), 0)
+
+
+UNKNOWN_MIC = 'No "Such" Mic\\1'
+
+CASES = [
+    Case("no-target", [],
+         lambda v: Outcome([fault("capture.targetMissing", "no-target")], Empty(), 3)),
+    Case("list", ["--list"], listing),
+    Case("list-ends-the-scan", ["--mic", "nothing", "--list", "--system", "1"], listing),
+    Case("unknown-mic", ["--mic", UNKNOWN_MIC, "--system", "1"],
+         lambda v: Outcome([fault("capture.targetMissing", UNKNOWN_MIC, "mic")], Empty(), 3)),
+    Case("instance-prefix-in-lower-case", ["--mic", "swd\\mmdevapi\\{mic.id}"],
+         lambda v: Outcome([fault("capture.targetMissing", "swd\\mmdevapi\\{mic.id}", "mic")], Empty(), 3)),
+    Case("mic-default", ["--mic", "default"],
+         lambda v: capture_of(mic=v.default("capture")), ControlEventAfter(CAPTURE_SECONDS)),
+    Case("mic-by-identifier", ["--mic", "{mic.id}"],
+         lambda v: capture_of(mic=v.capture_named(MIC)), ControlEventAfter(CAPTURE_SECONDS)),
+    Case("mic-by-identifier-in-other-case", ["--mic", "{mic.id_other_case}"],
+         lambda v: capture_of(mic=v.capture_named(MIC)), ControlEventAfter(CAPTURE_SECONDS)),
+    Case("mic-by-instance-id", ["--mic", "{mic.instance}"],
+         lambda v: capture_of(mic=v.capture_named(MIC)), ControlEventAfter(CAPTURE_SECONDS)),
+    Case("mic-by-name-in-other-case", ["--mic", MIC.swapcase()],
+         lambda v: capture_of(mic=v.capture_named(MIC)), ControlEventAfter(CAPTURE_SECONDS)),
+    Case("other-mic-by-name", ["--mic", "LINE IN"],
+         lambda v: capture_of(mic=v.capture_named("Line In")), ControlEventAfter(CAPTURE_SECONDS)),
+    Case("mic-and-desktop", ["--system", "1", "--exclude-pid", "7", "--mic", "default"],
+         lambda v: capture_of(mic=v.default("capture"), desktop=v.default("render")),
+         ControlEventAfter(CAPTURE_SECONDS)),
+    Case("desktop-only", ["--system", "0"],
+         lambda v: capture_of(desktop=v.default("render")), ControlEventAfter(CAPTURE_SECONDS)),
+    Case("stdout-closed", ["--mic", "default"],
+         lambda v: Outcome([started(mic=v.default("capture")), STOPPED],
+                           Pcm([v.default("capture").tone], timed=False), 0),
+         CloseStdoutAfter(32000)),
+]
+
+
+@dataclass
+class Difference:
+    platform: str
+    cases: object        # "*" or a tuple of case names
+    what: str
+    line_ending: bytes = None
+    monitors_are_capture_endpoints: bool = False
+    default_alias: str = None  # an endpoint of the platform's own in each flow, the default one
+    outcome: object = None   # View -> Outcome, replacing the case's own
+    why: str = ""
+
+
+def _no_loopback(v):
+    return Outcome([fault("capture.linkFailed", "GetService:0x88890003", "desktop")], Empty(), 3)
+
+
+def _closed_stdout_unnoticed(v):
+    return Outcome([started(mic=v.default("capture")), STOPPED],
+                   Pcm([v.default("capture").tone], timed=False), 0, ends_by_itself=False)
+
+
+DIFFERENCES = [
+    Difference("windows", "*", "event lines and the listing end in \\r\\n", line_ending=b"\r\n",
+               why="standard error, and standard output in list mode, are in text mode on Windows"),
+    Difference("windows", "*", "sink monitors are capture endpoints",
+               monitors_are_capture_endpoints=True,
+               why="Wine lists every PulseAudio source, the sinks' monitors included"),
+    Difference("windows", "*", "each flow has Wine's own \"PulseAudio\" endpoint, and it is the default",
+               default_alias="PulseAudio",
+               why="Wine 8 adds a device that follows the server's default; the real default is not marked"),
+    Difference("windows", ("mic-and-desktop", "desktop-only"), "--system ends in the loopback fault",
+               outcome=_no_loopback,
+               why="Wine 8 has no loopback capture: GetService returns AUDCLNT_E_WRONG_ENDPOINT_TYPE"),
+    Difference("windows", ("stdout-closed",), "a closed stdout goes unnoticed until Ctrl+C",
+               outcome=_closed_stdout_unnoticed,
+               why="Wine reports writes to a pipe whose reader has gone as complete"),
+]
+
+
+def differences_for(platform, case_name):
+    return [d for d in DIFFERENCES
+            if d.platform == platform and (d.cases == "*" or case_name in d.cases)]
