@@ -116,16 +116,12 @@ class Difference:
     monitors_are_capture_endpoints: bool = False
     default_alias: str = None  # an endpoint of the platform's own in each flow, the default one
     outcome: object = None   # View -> Outcome, replacing the case's own
+    not_run: bool = False    # the case cannot show anything on this platform
     why: str = ""
 
 
 def _no_loopback(v):
     return Outcome([fault("capture.linkFailed", "GetService:0x88890003", "desktop")], Empty(), 3)
-
-
-def _closed_stdout_unnoticed(v):
-    return Outcome([started(mic=v.default("capture")), STOPPED],
-                   Pcm([v.default("capture").tone], timed=False), 0, ends_by_itself=False)
 
 
 DIFFERENCES = [
@@ -140,9 +136,11 @@ DIFFERENCES = [
     Difference("windows", ("mic-and-desktop", "desktop-only"), "--system ends in the loopback fault",
                outcome=_no_loopback,
                why="Wine 8 has no loopback capture: GetService returns AUDCLNT_E_WRONG_ENDPOINT_TYPE"),
-    Difference("windows", ("stdout-closed",), "a closed stdout goes unnoticed until Ctrl+C",
-               outcome=_closed_stdout_unnoticed,
-               why="Wine reports writes to a pipe whose reader has gone as complete"),
+    Difference("windows", ("stdout-closed",), "a closed stdout goes unnoticed: not run under Wine",
+               not_run=True,
+               why="Wine reports writes to a pipe whose reader has gone as complete, so the run cannot "
+                   "see the host leave; after Ctrl+C the Wine process was also seen, twice in about 190 "
+                   "runs, to die of SIGSEGV after writing \"stopped\", which no Windows run can show"),
 ]
 
 
