@@ -52,9 +52,9 @@ class Measured:
         self.cpu = usage.ru_utime + usage.ru_stime
 
 
-def pipeline(label, server, device, spec, latency, output_path):
+def pipeline(label, server, device, sample_format, latency, output_path):
     """parec of one device in its own format, piped into sox converting to 16 kHz mono."""
-    rate, channels, parec_format, sox_in = spec
+    rate, channels, parec_format, sox_in = sample_format
     parec = ["parec", "-d", device, f"--format={parec_format}", f"--rate={rate}", f"--channels={channels}"]
     if latency is not None:
         parec.append(f"--latency-msec={latency}")

@@ -116,7 +116,7 @@ class PulseAudioClient final : public ComObject<IAudioClient, IID_IAudioClient, 
   PulseAudioClient(std::shared_ptr<PulseConnection> connection, EndpointInfo endpoint)
       : connection_(std::move(connection)),
         endpoint_(std::move(endpoint)),
-        mixFormat_(describeMixFormat(endpoint_.spec, endpoint_.channelMap)) {}
+        mixFormat_(describeMixFormat(endpoint_.sampleSpec, endpoint_.channelMap)) {}
 
   HRESULT STDMETHODCALLTYPE Initialize(AUDCLNT_SHAREMODE shareMode, DWORD streamFlags, REFERENCE_TIME bufferDuration,
                                        REFERENCE_TIME, const WAVEFORMATEX* format, LPCGUID) override {
@@ -126,8 +126,8 @@ class PulseAudioClient final : public ComObject<IAudioClient, IID_IAudioClient, 
     if ((streamFlags & ~AUDCLNT_STREAMFLAGS_LOOPBACK) != 0) return E_INVALIDARG;
     const bool loopback = (streamFlags & AUDCLNT_STREAMFLAGS_LOOPBACK) != 0;
     if (loopback && endpoint_.flow != eRender) return AUDCLNT_E_WRONG_ENDPOINT_TYPE;
-    pa_sample_spec spec{};
-    if (!matchesDevice(*format, &spec)) return AUDCLNT_E_UNSUPPORTED_FORMAT;
+    pa_sample_spec sampleSpec{};
+    if (!matchesDevice(*format, &sampleSpec)) return AUDCLNT_E_UNSUPPORTED_FORMAT;
     if (!loopback && endpoint_.flow == eRender) {
       // A render stream: it exists, but it has no capture service.
       initialized_ = true;
@@ -137,17 +137,17 @@ class PulseAudioClient final : public ComObject<IAudioClient, IID_IAudioClient, 
     if (sourceName.empty()) return AUDCLNT_E_DEVICE_INVALIDATED;
 
     pa_channel_map channelMap = endpoint_.channelMap;
-    if (channelMap.channels != spec.channels) pa_channel_map_init_extend(&channelMap, spec.channels, PA_CHANNEL_MAP_AUX);
+    if (channelMap.channels != sampleSpec.channels) pa_channel_map_init_extend(&channelMap, sampleSpec.channels, PA_CHANNEL_MAP_AUX);
     // The requested duration is what GetBufferSize reports; the stream's own
     // queue is left at the server's size, because a source with a fixed
     // latency (no dynamic latency) hands over fragments as long as that
     // latency, and a shorter queue would throw most of them away.
     bufferFrames_ = static_cast<UINT32>(
-        pa_usec_to_bytes(static_cast<pa_usec_t>(std::max(bufferDuration, kMinimumBuffer) / 10), &spec) /
-        pa_frame_size(&spec));
+        pa_usec_to_bytes(static_cast<pa_usec_t>(std::max(bufferDuration, kMinimumBuffer) / 10), &sampleSpec) /
+        pa_frame_size(&sampleSpec));
     pa_buffer_attr attributes;
     attributes.maxlength = static_cast<std::uint32_t>(-1);
-    attributes.fragsize = static_cast<std::uint32_t>(pa_usec_to_bytes(kPeriod / 10, &spec));
+    attributes.fragsize = static_cast<std::uint32_t>(pa_usec_to_bytes(kPeriod / 10, &sampleSpec));
     attributes.tlength = attributes.prebuf = attributes.minreq = static_cast<std::uint32_t>(-1);
     // The exact device format: the caller does its own resampling and down-mix,
     // so the server must do neither; and the stream stays on its device, as a
@@ -159,7 +159,7 @@ class PulseAudioClient final : public ComObject<IAudioClient, IID_IAudioClient, 
     PulseConnection::Lock lock(*connection_);
     if (!connection_->alive()) return AUDCLNT_E_SERVICE_NOT_RUNNING;
     pa_stream* stream =
-        pa_stream_new(connection_->context(), loopback ? "loopback capture" : "capture", &spec, &channelMap);
+        pa_stream_new(connection_->context(), loopback ? "loopback capture" : "capture", &sampleSpec, &channelMap);
     if (stream == nullptr) return statusOfServerError(pa_context_errno(connection_->context()));
     pa_stream_set_state_callback(stream, onStreamState, connection_.get());
     HRESULT status = S_OK;
@@ -183,7 +183,7 @@ class PulseAudioClient final : public ComObject<IAudioClient, IID_IAudioClient, 
       return status;
     }
     const pa_buffer_attr* granted = pa_stream_get_buffer_attr(stream);
-    stream_ = std::make_shared<CaptureStream>(connection_, stream, spec,
+    stream_ = std::make_shared<CaptureStream>(connection_, stream, sampleSpec,
                                               granted != nullptr ? granted->fragsize : attributes.fragsize,
                                               bufferFrames_);
     initialized_ = true;
@@ -221,8 +221,8 @@ class PulseAudioClient final : public ComObject<IAudioClient, IID_IAudioClient, 
     if (format == nullptr) return E_POINTER;
     if (closestMatch != nullptr) *closestMatch = nullptr;
     if (shareMode != AUDCLNT_SHAREMODE_SHARED) return AUDCLNT_E_UNSUPPORTED_FORMAT;
-    pa_sample_spec spec{};
-    return matchesDevice(*format, &spec) ? S_OK : AUDCLNT_E_UNSUPPORTED_FORMAT;
+    pa_sample_spec sampleSpec{};
+    return matchesDevice(*format, &sampleSpec) ? S_OK : AUDCLNT_E_UNSUPPORTED_FORMAT;
   }
 
   HRESULT STDMETHODCALLTYPE GetMixFormat(WAVEFORMATEX** format) override {
@@ -286,9 +286,9 @@ class PulseAudioClient final : public ComObject<IAudioClient, IID_IAudioClient, 
  private:
   // Shared mode takes the device's own rate and channel count only, as on
   // Windows; the sample type may be any the stream can record exactly.
-  bool matchesDevice(const WAVEFORMATEX& format, pa_sample_spec* spec) const {
-    return recordingSpec(format, spec) && spec->rate == endpoint_.spec.rate &&
-           spec->channels == endpoint_.spec.channels;
+  bool matchesDevice(const WAVEFORMATEX& format, pa_sample_spec* sampleSpec) const {
+    return recordingSpec(format, sampleSpec) && sampleSpec->rate == endpoint_.sampleSpec.rate &&
+           sampleSpec->channels == endpoint_.sampleSpec.channels;
   }
 
   std::shared_ptr<PulseConnection> connection_;

@@ -16,12 +16,12 @@ std::int64_t monotonicNs() {
 }  // namespace
 
 CaptureStream::CaptureStream(std::shared_ptr<PulseConnection> connectionIn, pa_stream* streamIn,
-                             const pa_sample_spec& spec, std::size_t grantedFragmentBytes, UINT32 bufferFrames)
+                             const pa_sample_spec& sampleSpec, std::size_t grantedFragmentBytes, UINT32 bufferFrames)
     : connection(std::move(connectionIn)),
       stream(streamIn),
-      frameBytes(pa_frame_size(&spec)),
-      rate(spec.rate),
-      framesPerPeriod(spec.rate / 100 > 0 ? spec.rate / 100 : 1),
+      frameBytes(pa_frame_size(&sampleSpec)),
+      rate(sampleSpec.rate),
+      framesPerPeriod(sampleSpec.rate / 100 > 0 ? sampleSpec.rate / 100 : 1),
       slackFrames_(2 * framesPerPeriod) {
   const UINT64 burstFrames = grantedFragmentBytes / frameBytes;
   // A few periods per fragment is ordinary; a fragment of half the buffer or

@@ -23,7 +23,7 @@
 struct CaptureStream {
   // grantedFragmentBytes: the fragment size the server settled on;
   // bufferFrames: the buffer duration asked for at Initialize.
-  CaptureStream(std::shared_ptr<PulseConnection> connection, pa_stream* stream, const pa_sample_spec& spec,
+  CaptureStream(std::shared_ptr<PulseConnection> connection, pa_stream* stream, const pa_sample_spec& sampleSpec,
                 std::size_t grantedFragmentBytes, UINT32 bufferFrames);
   ~CaptureStream();
   CaptureStream(const CaptureStream&) = delete;

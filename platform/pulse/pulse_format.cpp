@@ -96,7 +96,7 @@ std::size_t mixFormatSize(const WAVEFORMATEXTENSIBLE& format) {
   return format.Format.wFormatTag == WAVE_FORMAT_EXTENSIBLE ? sizeof(WAVEFORMATEXTENSIBLE) : sizeof(WAVEFORMATEX);
 }
 
-bool recordingSpec(const WAVEFORMATEX& format, pa_sample_spec* spec) {
+bool recordingSpec(const WAVEFORMATEX& format, pa_sample_spec* sampleSpec) {
   bool isFloat = format.wFormatTag == WAVE_FORMAT_IEEE_FLOAT;
   bool isPcm = format.wFormatTag == WAVE_FORMAT_PCM;
   if (format.wFormatTag == WAVE_FORMAT_EXTENSIBLE) {
@@ -106,20 +106,20 @@ bool recordingSpec(const WAVEFORMATEX& format, pa_sample_spec* spec) {
     isPcm = extensible.SubFormat == KSDATAFORMAT_SUBTYPE_PCM;
   }
   if (isFloat && format.wBitsPerSample == 32) {
-    spec->format = PA_SAMPLE_FLOAT32LE;
+    sampleSpec->format = PA_SAMPLE_FLOAT32LE;
   } else if (isPcm && format.wBitsPerSample == 16) {
-    spec->format = PA_SAMPLE_S16LE;
+    sampleSpec->format = PA_SAMPLE_S16LE;
   } else if (isPcm && format.wBitsPerSample == 24) {
-    spec->format = PA_SAMPLE_S24LE;
+    sampleSpec->format = PA_SAMPLE_S24LE;
   } else if (isPcm && format.wBitsPerSample == 32) {
     // 24 valid bits at the top of 32 are plain 32-bit samples to the reader.
-    spec->format = PA_SAMPLE_S32LE;
+    sampleSpec->format = PA_SAMPLE_S32LE;
   } else {
     return false;
   }
-  spec->rate = format.nSamplesPerSec;
-  spec->channels = static_cast<std::uint8_t>(format.nChannels);
+  sampleSpec->rate = format.nSamplesPerSec;
+  sampleSpec->channels = static_cast<std::uint8_t>(format.nChannels);
   if (format.nChannels > PA_CHANNELS_MAX) return false;
   if (format.nBlockAlign != format.nChannels * format.wBitsPerSample / 8) return false;
-  return pa_sample_spec_valid(spec) != 0;
+  return pa_sample_spec_valid(sampleSpec) != 0;
 }

@@ -21,7 +21,7 @@ std::size_t mixFormatSize(const WAVEFORMATEXTENSIBLE& format);
 
 // The stream format that records exactly the given format, or false for a
 // format that is not one of PCM 16/24/32 and IEEE float 32.
-bool recordingSpec(const WAVEFORMATEX& format, pa_sample_spec* spec);
+bool recordingSpec(const WAVEFORMATEX& format, pa_sample_spec* sampleSpec);
 
 // Windows' speaker mask for a channel map, or 0 when the map names positions
 // Windows has no bit for, or names them in another order than the bits.

@@ -15,7 +15,7 @@ void finishPart(Query* query, bool failed) {
   query->connection->wake();
 }
 
-EndpointInfo describe(EDataFlow flow, const char* name, const char* description, const pa_sample_spec& spec,
+EndpointInfo describe(EDataFlow flow, const char* name, const char* description, const pa_sample_spec& sampleSpec,
                       const pa_channel_map& channelMap, bool hasActivePort, int activePortAvailable) {
   EndpointInfo info;
   info.flow = flow;
@@ -24,7 +24,7 @@ EndpointInfo describe(EDataFlow flow, const char* name, const char* description,
   // known by its name.
   info.description = description != nullptr && description[0] != 0 ? description : info.name;
   info.state = endpointState(hasActivePort, static_cast<pa_port_available_t>(activePortAvailable));
-  info.spec = spec;
+  info.sampleSpec = sampleSpec;
   info.channelMap = channelMap;
   return info;
 }

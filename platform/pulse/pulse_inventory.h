@@ -15,7 +15,7 @@ struct EndpointInfo {
   std::string name;         // the endpoint identifier: source or sink name
   std::string description;  // the friendly name
   DWORD state = DEVICE_STATE_ACTIVE;
-  pa_sample_spec spec{};
+  pa_sample_spec sampleSpec{};
   pa_channel_map channelMap{};
   std::string monitorSource;  // render endpoints: the source that loopback records
 };

@@ -105,13 +105,13 @@ def check_listing(records, view, problems):
         problems.append(f"InstanceIds repeat: {ids}")
 
 
-def check_pcm(run, spec, problems, notes):
-    channels = len(spec.tones)
+def check_pcm(run, expected_pcm, problems, notes):
+    channels = len(expected_pcm.tones)
     frame = 2 * channels
     if len(run.stdout) % frame:
         problems.append(f"{len(run.stdout)} bytes is not a whole number of {frame}-byte frames")
     frames = len(run.stdout) // frame
-    if spec.timed:
+    if expected_pcm.timed:
         if run.stream_seconds is None:
             problems.append("the run time is unknown")
         else:
@@ -121,7 +121,7 @@ def check_pcm(run, spec, problems, notes):
             if abs(frames - due) > LENGTH_TOLERANCE * due:
                 problems.append(f"stream length: {frames} frames, {due:.0f} due after "
                                 f"{run.stream_seconds:.3f} s less the holdback")
-    for index, (samples, tone) in enumerate(zip(split_channels(run.stdout, channels), spec.tones)):
+    for index, (samples, tone) in enumerate(zip(split_channels(run.stdout, channels), expected_pcm.tones)):
         report = analyse_channel(samples, 16000)
         notes.append(f"channel {index}: {report}")
         frequency, peak = tone
