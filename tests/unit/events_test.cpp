@@ -69,6 +69,37 @@ TEST(EscapeJson, CutsOnlyWhileEightBytesOfRoomRemain) {
   }
 }
 
+TEST(EscapeJson, CutLeavesNoIncompleteUtf8SequenceAtTheEnd) {
+  // Plain bytes up to a cut that falls after `taken` bytes of a sequence.
+  const std::string sequences[] = {"\xc3\xb3", "\xe3\x83\x9e", "\xf0\x9f\x8e\xa4"};
+  for (const std::size_t limit : {kEscapedTextLimit, kEscapedInstanceIdLimit}) {
+    const std::size_t room = limit - 7;  // plain bytes that fit
+    for (const std::string& sequence : sequences) {
+      for (std::size_t taken = 0; taken <= sequence.size(); ++taken) {
+        const std::string prefix(room - taken, 'a');
+        const std::string source = prefix + sequence + "tail";
+        const std::string expected = taken == sequence.size() ? prefix + sequence : prefix;
+        EXPECT_EQ(escaped(source, limit), expected)
+            << "limit " << limit << ", " << sequence.size() << "-byte sequence, " << taken << " bytes before the cut";
+      }
+    }
+  }
+}
+
+TEST(EscapeJson, OnlyACutTextLosesBytes) {
+  const EscapeCase cases[] = {
+      // Not cut: a text that ends in half a sequence keeps it.
+      {"short, ends in a lead byte", "ab\xe3\x83", "ab\xe3\x83"},
+      // Cut inside stray continuation bytes: nothing to back off to.
+      {"cut among continuation bytes", std::string(504, 'a') + "\x83\x83\x83\x83", std::string(504, 'a') + "\x83"},
+      // Cut right after a complete sequence followed by continuation bytes.
+      {"complete sequence, stray byte after", std::string(503, 'a') + "\xc3\xb3\x83", std::string(503, 'a') + "\xc3\xb3"},
+      // Cut after an escape: escapes are ASCII and stay.
+      {"escape before the cut", std::string(498, 'a') + "\n\xc3\xb3", std::string(498, 'a') + "\\u000a"},
+  };
+  for (const auto& c : cases) EXPECT_EQ(escaped(c.source, 512), c.expected) << c.name;
+}
+
 TEST(EscapeJson, NeverWritesPastTheLimit) {
   // The byte after the limit is a guard that must survive every mix.
   const std::string sources[] = {std::string(600, '\x02'), std::string(600, '\\'), std::string(600, 'x') + "\"",
