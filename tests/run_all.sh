@@ -9,13 +9,14 @@ cmake --build --preset linux
 cmake --preset windows-mingw >/dev/null
 cmake --build --preset windows-mingw
 
-# A private Wine prefix, made once per build tree.
+# A private Wine 10 prefix, made once per build tree (tools/wine10 runs Wine
+# inside the Debian 13 root that tools/install-deps.sh makes).
 export WINEDEBUG=-all
-export WINEPREFIX="$PWD/build/wineprefix"
+export WINEPREFIX="$PWD/build/wine10prefix"
 if [ ! -f "$WINEPREFIX/system.reg" ]; then
   mkdir -p "$WINEPREFIX"
-  wineboot -i >/dev/null 2>&1 || true
-  wineserver -w || true
+  tools/wine10 wineboot -i >/dev/null 2>&1 || true
+  tools/wine10 wineserver -w || true
 fi
 export AUDIOTAP_REQUIRE_WINE=1
 

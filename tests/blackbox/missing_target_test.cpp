@@ -19,10 +19,11 @@ struct Build {
 std::vector<Build> availableBuilds() {
   std::vector<Build> builds = {{"audiotap-sim", {}, AUDIOTAP_SIM_PATH, "\n"},
                                {"audiotap", {}, AUDIOTAP_LINUX_PATH, "\n"}};
-  const std::string wine = findOnPath("wine");
-  const char* prefix = std::getenv("WINEPREFIX");
-  if (!wine.empty() && prefix != nullptr && fileExists(AUDIOTAP_WINDOWS_EXE))
-    builds.push_back({"audiotap.exe", {wine}, AUDIOTAP_WINDOWS_EXE, "\r\n"});
+  // Wine 10, in the root that tools/install-deps.sh makes, through its wrapper.
+  const char* root = std::getenv("AUDIOTAP_WINE10_ROOT");
+  const std::string wine = std::string(root != nullptr ? root : "/var/cache/audiotap/wine10-root") + "/usr/bin/wine";
+  if (fileExists(wine) && std::getenv("WINEPREFIX") != nullptr && fileExists(AUDIOTAP_WINDOWS_EXE))
+    builds.push_back({"audiotap.exe", {AUDIOTAP_WINE10, "wine"}, AUDIOTAP_WINDOWS_EXE, "\r\n"});
   return builds;
 }
 
