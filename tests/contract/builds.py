@@ -7,7 +7,7 @@ import tempfile
 from dataclasses import dataclass
 
 import runner
-from world import WORLD, sim_scenario, sink_tone, source_tone
+from world import WINE10, WORLD, sim_scenario, sink_tone, source_tone
 
 
 @dataclass
@@ -62,10 +62,10 @@ def pulse_view(world, monitors_are_capture_endpoints, platform_ids, default_alia
                        sink_tone(sinks[sink["name"]]) if sink["name"] in sinks else None)
               for sink in world.sinks()]
     if default_alias:
-        for flow in (capture, render):
+        for flow, name in ((capture, default_alias["capture"]), (render, default_alias["render"])):
             real = next(e for e in flow if e.default)
             real.default = False
-            flow.insert(0, Endpoint(default_alias, None, True, real.rate, real.tone))
+            flow.insert(0, Endpoint(name, None, True, real.rate, real.tone))
     return View(capture, render)
 
 
@@ -151,7 +151,7 @@ class WindowsBuild(PulseBuild):
         self.prefix = prefix
 
     def command(self, arguments):
-        return ["wine", self.path, *arguments]
+        return [WINE10, "wine", self.path, *arguments]
 
     def environment(self):
-        return dict(self.world.env, WINEPREFIX=self.prefix.path, WINEDEBUG="-all")
+        return dict(self.world.env, **self.prefix.variables)

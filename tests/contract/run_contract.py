@@ -24,7 +24,7 @@ sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 from analysis import analyse_channel, expected_level_db, split_channels  # noqa: E402
 from builds import LinuxBuild, SimBuild, WindowsBuild  # noqa: E402
 from cases import CASES, MIC, Empty, Listing, Pcm, differences_for  # noqa: E402
-from world import PulseWorld, WinePrefix, WorldError  # noqa: E402
+from world import PulseWorld, WinePrefix, WorldError, wine10_available  # noqa: E402
 
 SKIP = 77
 HOLDBACK_FRAMES = 960
@@ -266,10 +266,10 @@ def main():
     prefix = None
     try:
         if options.platform == "windows":
-            if shutil.which("wine") is None:
-                print("wine is not installed")
+            if not wine10_available():
+                print("there is no Wine 10 root (tools/install-deps.sh makes it)")
                 return 1 if required else SKIP
-            prefix = WinePrefix(os.path.join(options.work, "wineprefix"))
+            prefix = WinePrefix(os.environ.get("WINEPREFIX") or os.path.join(options.work, "wine10prefix"))
             prefix.prepare()
         with PulseWorld() as world:
             build = (WindowsBuild(options.path, world, prefix) if prefix

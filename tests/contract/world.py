@@ -42,6 +42,8 @@ WORLD = {
         {"name": "studio_mic", "description": "Studio Mic", "default": True, "remap_of": "mic_feed"},
         # Another rate than the server's: the "started" line must report the device's own.
         {"name": "line_in", "description": "Line In", "remap_of": "line_feed", "rate": 48000},
+        # Letters outside ASCII, in two and three bytes of UTF-8: chosen by name on every build.
+        {"name": "usb_mic", "description": "Micrófono USB マイク", "remap_of": "line_feed"},
     ],
 }
 
@@ -100,7 +102,7 @@ class PulseWorld:
                 raise WorldError(f"{tool} is not installed (Debian: pulseaudio, pulseaudio-utils)")
         self.dir = tempfile.mkdtemp(prefix="audiotap-pulse-")
         socket = os.path.join(self.dir, "native")
-        self.env = dict(os.environ, XDG_RUNTIME_DIR=self.dir, PULSE_SERVER=f"unix:{socket}",
+        self.env = dict(os.environ, LANG="C.UTF-8", XDG_RUNTIME_DIR=self.dir, PULSE_SERVER=f"unix:{socket}",
                         PULSE_RUNTIME_PATH=self.dir, PULSE_STATE_PATH=self.dir)
         self.env.pop("PULSE_SINK", None)
         self.env.pop("PULSE_SOURCE", None)
@@ -198,7 +200,7 @@ class PulseWorld:
         return first_data, bytes(data)
 
     def pactl(self, *arguments):
-        done = subprocess.run(["pactl", *arguments], env=self.env, capture_output=True, text=True)
+        done = subprocess.run(["pactl", *arguments], env=self.env, capture_output=True, encoding="utf-8")
         if done.returncode != 0:
             raise WorldError(f"pactl {' '.join(arguments)}: {done.stderr.strip()}")
         return done.stdout
@@ -207,10 +209,25 @@ class PulseWorld:
         return json.loads(self.pactl("-f", "json", *arguments))
 
     def sinks(self):
-        return self.pactl_json("list", "sinks")
+        return self._with_descriptions("sinks")
 
     def sources(self):
-        return self.pactl_json("list", "sources")
+        return self._with_descriptions("sources")
+
+    def _with_descriptions(self, kind):
+        # pactl's JSON output gives "(null)" for a description outside ASCII;
+        # its text output carries the UTF-8 bytes.
+        devices = self.pactl_json("list", kind)
+        described, name = {}, None
+        for line in self.pactl("list", kind).splitlines():
+            field, _, value = line.strip().partition(": ")
+            if field == "Name":
+                name = value
+            elif field == "Description" and name is not None:
+                described[name] = value
+        for device in devices:
+            device["description"] = described.get(device["name"], device["description"])
+        return devices
 
     def info(self):
         return self.pactl_json("info")
@@ -251,38 +268,51 @@ class PulseWorld:
             self.dir = None
 
 
+# Runs a command inside the Debian 13 root that holds Wine 10 (tools/wine10).
+WINE10 = os.path.join(os.path.dirname(os.path.dirname(os.path.dirname(os.path.abspath(__file__)))),
+                      "tools", "wine10")
+WINE10_ROOT = os.environ.get("AUDIOTAP_WINE10_ROOT", "/var/cache/audiotap/wine10-root")
+
+
+def wine10_available():
+    return os.access(os.path.join(WINE10_ROOT, "usr", "bin", "wine"), os.X_OK)
+
+
 class WinePrefix:
-    """A Wine prefix of the test run's own, made once and reused across runs."""
+    """A Wine 10 prefix of the test run's own, made once and reused across runs."""
 
     def __init__(self, path):
         self.path = os.path.abspath(path)  # wine takes absolute prefixes only
         # No Mono or Gecko: the prefix never stops to offer their download.
-        self.env = dict(os.environ, WINEPREFIX=self.path, WINEDEBUG="-all", WINEDLLOVERRIDES="mscoree,mshtml=")
+        self.variables = {"WINEPREFIX": self.path, "WINEDEBUG": "-all", "WINEDLLOVERRIDES": "mscoree,mshtml="}
+        self.env = dict(os.environ, **self.variables)
+
+    def wine(self, *command, timeout):
+        subprocess.run([WINE10, *command], env=self.env, timeout=timeout, stdin=subprocess.DEVNULL,
+                       stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
 
     def prepare(self):
-        if shutil.which("wine") is None or shutil.which("wineserver") is None:
-            raise WorldError("wine is not installed (Debian: wine64)")
-        quiet = {"stdin": subprocess.DEVNULL, "stdout": subprocess.DEVNULL, "stderr": subprocess.DEVNULL}
+        if not wine10_available():
+            raise WorldError(f"no Wine 10 root at {WINE10_ROOT} (tools/install-deps.sh makes it)")
         if not os.path.exists(os.path.join(self.path, "system.reg")):
             os.makedirs(self.path, exist_ok=True)
-            subprocess.run(["wineboot", "-i"], env=self.env, timeout=120, **quiet)
-            subprocess.run(["wineserver", "-w"], env=self.env, timeout=120, **quiet)
+            self.wine("wineboot", "-i", timeout=180)
+            self.wine("wineserver", "-w", timeout=120)
             if not os.path.exists(os.path.join(self.path, "system.reg")):
                 raise WorldError(f"wineboot -i did not prepare {self.path}")
         # The server and Wine's own services start here, away from the pipes of the
         # runs: started by a run, they would inherit its standard output and error
         # and hold them open after the program has ended. They outlive each run by
         # a minute, and no more should this test run itself be killed.
-        subprocess.run(["wineserver", "-p60"], env=self.env, timeout=30, **quiet)
-        subprocess.run(["wine", "cmd", "/c", "exit"], env=self.env, timeout=60, **quiet)
+        self.wine("wineserver", "-p60", timeout=30)
+        self.wine("wine", "cmd", "/c", "exit", timeout=60)
 
     def close(self):
         """Ends the server and every Wine process of the prefix, and waits until
         they are gone: a next run must not meet a dying server."""
-        if shutil.which("wineserver") is not None:
+        if wine10_available():
             for argument in ("-k", "-w"):
-                subprocess.run(["wineserver", argument], env=self.env, timeout=30, stdin=subprocess.DEVNULL,
-                               stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+                self.wine("wineserver", argument, timeout=30)
 
 
 def sim_scenario(stop=None):
