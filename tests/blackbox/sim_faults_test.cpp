@@ -165,6 +165,17 @@ std::vector<FaultCase> faultCases() {
        {"--mic", "default", "--system", "1"},
        {startedBoth, faultLine("capture.stopped", "GetBuffer", "desktop")},
        4},
+      // A device or audio service gone for good, seen before any packet.
+      {"MicGoneWhileRunning",
+       mic(failing("GetNextPacketSize", "0x88890004")),
+       {"--mic", "default"},
+       {started, faultLine("capture.stopped", "GetNextPacketSize:0x88890004", "mic")},
+       4},
+      {"AudioServiceGoneWhileRunning",
+       speaker(failing("GetNextPacketSize", "0x88890010")),
+       {"--mic", "default", "--system", "1"},
+       {startedBoth, faultLine("capture.stopped", "GetNextPacketSize:0x88890010", "desktop")},
+       4},
       // The word after --mic is its value, whatever it looks like.
       {"MicValueThatLooksLikeAnOption",
        kBoth,
