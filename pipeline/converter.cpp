@@ -169,8 +169,8 @@ void convertPacket(CaptureSlot& slot, const BYTE* data, UINT32 frameCount, DWORD
 }
 
 // A removed or disabled device and a stopped audio service answer these from
-// then on; trying again would only write silence for ever. Other failures are
-// taken as passing: the next pass asks again.
+// then on; trying again would only write silence for ever. Any other failure
+// may be brief: the next pass asks again.
 bool streamIsGone(HRESULT status) {
   return status == AUDCLNT_E_DEVICE_INVALIDATED || status == AUDCLNT_E_SERVICE_NOT_RUNNING;
 }
