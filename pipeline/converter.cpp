@@ -168,13 +168,33 @@ void convertPacket(CaptureSlot& slot, const BYTE* data, UINT32 frameCount, DWORD
   }
 }
 
+// A removed or disabled device and a stopped audio service answer these from
+// then on; trying again would only write silence for ever. Any other failure
+// may be brief: the next pass asks again.
+bool streamIsGone(HRESULT status) {
+  return status == AUDCLNT_E_DEVICE_INVALIDATED || status == AUDCLNT_E_SERVICE_NOT_RUNNING;
+}
+
+// Frames of the next packet, 0 when there is none or the call failed. A
+// stream that is gone ends the process with the "capture.stopped" fault.
+UINT32 nextPacketFrames(const CaptureSlot& slot) {
+  UINT32 frames = 0;
+  const HRESULT status = slot.captureClient->GetNextPacketSize(&frames);
+  if (SUCCEEDED(status)) return frames;
+  if (streamIsGone(status)) {
+    char detail[kCallFailureDetailSize];
+    formatCallFailure("GetNextPacketSize", status, detail);
+    emitFault(faultReason::stopped, detail, slot.label);
+    std::exit(exitStatus::captureFailed);
+  }
+  return 0;
+}
+
 }  // namespace
 
 void drainSlot(CaptureSlot& slot) {
   IAudioCaptureClient* client = slot.captureClient;
-  UINT32 packetFrames = 0;
-  HRESULT status = client->GetNextPacketSize(&packetFrames);
-  while (SUCCEEDED(status) && packetFrames != 0) {
+  while (nextPacketFrames(slot) != 0) {
     BYTE* data = nullptr;
     UINT32 frameCount = 0;
     DWORD flags = 0;
@@ -184,8 +204,6 @@ void drainSlot(CaptureSlot& slot) {
     }
     if (frameCount != 0) convertPacket(slot, data, frameCount, flags);
     client->ReleaseBuffer(frameCount);
-    packetFrames = 0;
-    status = client->GetNextPacketSize(&packetFrames);
   }
 }
 

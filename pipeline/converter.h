@@ -6,7 +6,8 @@
 #include "pipeline/capture_slot.h"
 
 // Takes every packet the slot's stream has ready. A packet that cannot be
-// fetched ends the process with the "capture.stopped" fault (status 4).
+// fetched, or a stream whose device or audio service is gone, ends the
+// process with the "capture.stopped" fault (status 4).
 void drainSlot(CaptureSlot& slot);
 
 // Mono value of one frame: the plain mean of its channels; 0 for a silent

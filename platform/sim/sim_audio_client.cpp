@@ -115,6 +115,7 @@ class CaptureClient final : public ComObject<IAudioCaptureClient, IID_IAudioCapt
     if (frames == nullptr) return E_POINTER;
     *frames = 0;
     SIM_SCRIPTED(stream_.endpoint->fail, "GetNextPacketSize");
+    if (const auto lost = lossOf(*stream_.endpoint, simClockTicks())) return *lost;
     if (stream_.readyPackets() > 0) *frames = stream_.endpoint->packetFrames;
     return scripted.value_or(S_OK);
   }

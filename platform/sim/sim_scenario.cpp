@@ -144,6 +144,16 @@ Signal parseSignal(const json& object, const std::string& where) {
   return signal;
 }
 
+// "lostAtMs" and "lostStatus": a device that goes away while it is captured.
+void parseLoss(const json& object, const std::string& where, Endpoint& endpoint) {
+  if (!object.contains("lostAtMs")) {
+    if (object.contains("lostStatus")) reject(where + ".lostStatus", "needs a lostAtMs");
+    return;
+  }
+  endpoint.lostAtMs = integerAt(object, "lostAtMs", where, 0, INT64_MAX / kSimClockFrequency, 0);
+  if (object.contains("lostStatus")) endpoint.lostStatus = parseStatus(object.at("lostStatus"), where + ".lostStatus");
+}
+
 DWORD parseState(const std::string& text, const std::string& where) {
   if (text == "active") return DEVICE_STATE_ACTIVE;
   if (text == "unplugged") return DEVICE_STATE_UNPLUGGED;
@@ -191,6 +201,7 @@ Endpoint parseEndpoint(const json& object, const std::string& where) {
   const std::int64_t tenMilliseconds = endpoint.format.rate / 100 > 0 ? endpoint.format.rate / 100 : 1;
   endpoint.packetFrames = static_cast<UINT32>(integerAt(object, "packetFrames", where, 1, 1 << 24, tenMilliseconds));
   if (object.contains("fail")) endpoint.fail = parseFailures(object.at("fail"), where + ".fail", false);
+  parseLoss(object, where, endpoint);
   const std::int64_t packetBytes =
       static_cast<std::int64_t>(endpoint.packetFrames) * endpoint.format.channels * (endpoint.format.bits / 8);
   if (packetBytes > kLargestPacketBytes) reject(where, "a packet of this format and packetFrames passes 64 MiB");
@@ -285,6 +296,11 @@ void useScenarioText(const std::string& text) {
     scenarioUnusable("(text)", error.what());
   }
   comIsInitialised = false;
+}
+
+std::optional<HRESULT> lossOf(const Endpoint& endpoint, std::int64_t ticks) {
+  if (!endpoint.lostAtMs || ticks < *endpoint.lostAtMs * (kSimClockFrequency / 1000)) return std::nullopt;
+  return endpoint.lostStatus;
 }
 
 std::optional<HRESULT> failureOf(const FailureMap& map, const std::string& call) {

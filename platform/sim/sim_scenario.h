@@ -25,6 +25,12 @@
 //                   GetState, GetNextPacketSize, GetBuffer, ReleaseBuffer, Item.
 //                   A failure status replaces the call's work; a success
 //                   status is returned after it.
+//     lostAtMs      the device is lost at this virtual time: from then on the
+//                   capture client's GetNextPacketSize answers lostStatus and
+//                   reports no packet
+//     lostStatus    "0x..." status of the loss (default "0x88890004", device
+//                   invalidated; "0x88890010": audio service stopped); only
+//                   with lostAtMs
 //   fail: the same for CoInitializeEx, CoCreateInstance, and per flow (name or
 //     name:capture / name:render) EnumAudioEndpoints, GetDefaultAudioEndpoint,
 //     GetCount. A scripted CoInitializeEx status is only returned: COM
@@ -78,6 +84,8 @@ struct Endpoint {
   Signal signal;
   UINT32 packetFrames = 480;
   FailureMap fail;
+  std::optional<std::int64_t> lostAtMs;  // device lost from this virtual time on
+  HRESULT lostStatus = AUDCLNT_E_DEVICE_INVALIDATED;
 };
 
 struct World {
@@ -91,6 +99,9 @@ struct World {
 // A scenario that cannot be read ends the process with status 2 and a
 // one-line message on standard error.
 const World& world();
+
+// The status an endpoint's lost device answers at virtual time ticks, if it is lost by then.
+std::optional<HRESULT> lossOf(const Endpoint& endpoint, std::int64_t ticks);
 
 // The status a scenario sets for call (a top-level or endpoint failure map).
 std::optional<HRESULT> failureOf(const FailureMap& map, const std::string& call);

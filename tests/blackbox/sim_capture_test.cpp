@@ -176,7 +176,7 @@ TEST(AudiotapSimCapture, SilentOrFailingSourcesGiveSilenceWithoutAFault) {
   const std::vector<json> quietMics = {
       {{"signal", {{"kind", "none"}}}},
       {{"signal", {{"kind", "silence"}}}},
-      {{"fail", {{"GetNextPacketSize", "0x88890004"}}}},
+      {{"fail", {{"GetNextPacketSize", "0x80004005"}}}},  // a failure that does not say the device is gone
       {{"format", {{"tag", "pcm"}, {"bits", 8}}}},  // a width the converter does not decode
   };
   for (const auto& patch : quietMics) {

@@ -379,23 +379,30 @@ TEST_F(Converter, DrainsEveryPacketAndReleasesWhatGetBufferReported) {
   EXPECT_EQ(unread(), (std::vector<std::int16_t>{0, 100, 200, 300, 400, 500}));
 }
 
+// Failures that do not say the stream is gone: the next pass asks again.
+// 0x88890003 and 0x88890005 are the lost-device status's neighbours.
 TEST_F(Converter, FailingPacketSizeEndsThePassQuietly) {
-  useFormat(kInt16Mono16k);
-  client.queueNextPacketSizeFailure(AUDCLNT_E_DEVICE_INVALIDATED);
-  queue(int16Bytes({100}), 1);
-  client.queueNextPacketSizeFailure(AUDCLNT_E_DEVICE_INVALIDATED);
-  queue(int16Bytes({200}), 1);
+  for (const HRESULT status : {E_FAIL, AUDCLNT_E_WRONG_ENDPOINT_TYPE, AUDCLNT_E_NOT_STOPPED}) {
+    slot = std::make_unique<CaptureSlot>();
+    client = ScriptedCaptureClient();
+    SetUp();
+    useFormat(kInt16Mono16k);
+    client.queueNextPacketSizeFailure(status);
+    queue(int16Bytes({100}), 1);
+    client.queueNextPacketSizeFailure(status);
+    queue(int16Bytes({200}), 1);
 
-  drainSlot(*slot);  // fails at once
-  EXPECT_EQ(client.getBufferCalls(), 0);
-  EXPECT_EQ(slot->ring.writeCount, 0);
+    drainSlot(*slot);  // fails at once
+    EXPECT_EQ(client.getBufferCalls(), 0) << status;
+    EXPECT_EQ(slot->ring.writeCount, 0) << status;
 
-  drainSlot(*slot);  // one packet, then the failure
-  EXPECT_EQ(client.releasedFrameCounts(), (std::vector<UINT32>{1}));
+    drainSlot(*slot);  // one packet, then the failure
+    EXPECT_EQ(client.releasedFrameCounts(), (std::vector<UINT32>{1})) << status;
 
-  drainSlot(*slot);  // the next pass tries again
-  EXPECT_EQ(client.releasedFrameCounts(), (std::vector<UINT32>{1, 1}));
-  EXPECT_EQ(unread(), (std::vector<std::int16_t>{0, 100, 200}));
+    drainSlot(*slot);  // the next pass tries again
+    EXPECT_EQ(client.releasedFrameCounts(), (std::vector<UINT32>{1, 1})) << status;
+    EXPECT_EQ(unread(), (std::vector<std::int16_t>{0, 100, 200})) << status;
+  }
 }
 
 using ConverterDeathTest = Converter;
@@ -411,6 +418,32 @@ TEST_F(ConverterDeathTest, FailingGetBufferEndsTheProcessWithStatus4) {
   EXPECT_EXIT(drainSlot(*slot), ::testing::ExitedWithCode(exitStatus::captureFailed),
               "^\\{\"event\":\"fault\",\"reason\":\"capture\\.stopped\",\"detail\":\"GetBuffer\","
               "\"slot\":\"desktop\"\\}\n$");
+}
+
+struct LostStreamCase {
+  HRESULT status;
+  const char* detail;
+  bool afterAPacket;  // the loss is seen by the size query after a packet, not by the first one
+};
+
+TEST_F(ConverterDeathTest, StreamGoneEndsTheProcessWithStatus4AtEitherSizeQuery) {
+  const LostStreamCase cases[] = {
+      {AUDCLNT_E_DEVICE_INVALIDATED, "GetNextPacketSize:0x88890004", false},
+      {AUDCLNT_E_DEVICE_INVALIDATED, "GetNextPacketSize:0x88890004", true},
+      {AUDCLNT_E_SERVICE_NOT_RUNNING, "GetNextPacketSize:0x88890010", false},
+      {AUDCLNT_E_SERVICE_NOT_RUNNING, "GetNextPacketSize:0x88890010", true},
+  };
+  useFormat(kInt16Mono16k);
+  for (const auto& row : cases) {
+    client = ScriptedCaptureClient();
+    if (row.afterAPacket) queue(int16Bytes({100}), 1);
+    client.queueNextPacketSizeFailure(row.status);
+    queue(int16Bytes({200}), 1);  // never fetched
+    const std::string line = std::string("^\\{\"event\":\"fault\",\"reason\":\"capture\\.stopped\",\"detail\":\"") +
+                             row.detail + "\",\"slot\":\"mic\"\\}\n$";
+    EXPECT_EXIT(drainSlot(*slot), ::testing::ExitedWithCode(exitStatus::captureFailed), line)
+        << row.detail << (row.afterAPacket ? " after a packet" : " at once");
+  }
 }
 
 // Opening refuses such formats, but whatever the converter is handed it must
