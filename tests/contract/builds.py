@@ -1,6 +1,7 @@
 """The three builds, what each should see of its world, and how a case's stop
 reaches it (a real signal, or the simulated platform's scenario)."""
 
+import dataclasses
 import json
 import os
 import tempfile
@@ -97,14 +98,17 @@ class SimBuild(Build):
 
     def run(self, arguments, stop):
         # The simulated platform stops itself at a virtual time; nothing waits on the wall clock.
-        scenario_stop = None
+        scenario_stop, lost = None, None
         if isinstance(stop, runner.ControlEventAfter):
             scenario_stop = {"controlEventAtMs": int(round(stop.seconds * 1000))}
+        elif isinstance(stop, runner.LoseSourceAfter):
+            lost = (stop.source, int(round(stop.seconds * 1000)))
+            scenario_stop = {"controlEventAtMs": int(round((stop.seconds + stop.grace) * 1000))}
         elif isinstance(stop, runner.CloseStdoutAfter):
             scenario_stop = {"stdoutAcceptsBytes": stop.bytes}
         handle, path = tempfile.mkstemp(prefix="scenario-", suffix=".json", dir=self.work_dir)
         with os.fdopen(handle, "w") as scenario:
-            json.dump(sim_scenario(scenario_stop), scenario)
+            json.dump(sim_scenario(scenario_stop, lost), scenario)
         try:
             env = dict(os.environ, AUDIOTAP_SIM_SCENARIO=path)
             result = runner.run(self.command(arguments), env, None, timeout=30)
@@ -133,7 +137,13 @@ class PulseBuild(Build):
                           self.default_alias)
 
     def run(self, arguments, stop):
-        return runner.run(self.command(arguments), self.environment(), stop)
+        if not isinstance(stop, runner.LoseSourceAfter):
+            return runner.run(self.command(arguments), self.environment(), stop)
+        stop = dataclasses.replace(stop, lose=lambda: self.world.unload_source(stop.source))
+        try:
+            return runner.run(self.command(arguments), self.environment(), stop)
+        finally:
+            self.world.restore_source(stop.source)
 
 
 class LinuxBuild(PulseBuild):

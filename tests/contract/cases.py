@@ -3,7 +3,7 @@ differ (DIFFERENCES). A build that differs in any other way fails."""
 
 from dataclasses import dataclass
 
-from runner import CloseStdoutAfter, ControlEventAfter
+from runner import CloseStdoutAfter, ControlEventAfter, LoseSourceAfter
 from world import WORLD
 
 CAPTURE_SECONDS = 2.5
@@ -20,6 +20,12 @@ class Empty:
 @dataclass
 class Listing:
     """One JSON array of the endpoints the build should see."""
+
+
+@dataclass
+class AnyPcm:
+    """Whole 16-bit frames of this many channels; what they hold is not looked at."""
+    channels: int
 
 
 @dataclass
@@ -113,6 +119,11 @@ CASES = [
          ControlEventAfter(CAPTURE_SECONDS)),
     Case("desktop-only", ["--system", "0"],
          lambda v: capture_of(desktop=v.default("render")), ControlEventAfter(CAPTURE_SECONDS)),
+    Case("mic-lost-while-running", ["--mic", WIDE_MIC, "--system", "1"],
+         lambda v: Outcome([started(mic=v.capture_named(WIDE_MIC), desktop=v.default("render")),
+                            fault("capture.stopped", "GetNextPacketSize:0x88890004", "mic")],
+                           Pcm([v.capture_named(WIDE_MIC).tone, v.default("render").tone], timed=False), 4),
+         LoseSourceAfter(1.5, "usb_mic")),
     Case("stdout-closed", ["--mic", "default"],
          lambda v: Outcome([started(mic=v.default("capture")), STOPPED],
                            Pcm([v.default("capture").tone], timed=False), 0),
@@ -133,6 +144,11 @@ class Difference:
     why: str = ""
 
 
+def _lost_goes_silent(v):
+    return Outcome([started(mic=v.capture_named(WIDE_MIC), desktop=v.default("render")), STOPPED],
+                   AnyPcm(2), 0, ends_by_itself=False)
+
+
 DIFFERENCES = [
     Difference("windows", "*", "event lines and the listing end in \\r\\n", line_ending=b"\r\n",
                why="standard error, and standard output in list mode, are in text mode on Windows"),
@@ -143,6 +159,10 @@ DIFFERENCES = [
                default_alias={"capture": "PulseAudio Input", "render": "PulseAudio Output"},
                why="Wine 10 adds a device per flow that follows the server's default; the real "
                    "default is not marked"),
+    Difference("windows", ("mic-lost-while-running",), "a lost source goes silent: no fault, stopped by Ctrl+C",
+               outcome=_lost_goes_silent,
+               why="Wine's GetNextPacketSize answers S_OK after its PulseAudio source is gone, where "
+                   "Windows answers AUDCLNT_E_DEVICE_INVALIDATED"),
 ]
 
 

@@ -23,7 +23,7 @@ sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 
 from analysis import analyse_channel, expected_level_db, split_channels  # noqa: E402
 from builds import LinuxBuild, SimBuild, WindowsBuild  # noqa: E402
-from cases import CASES, MIC, Empty, Listing, Pcm, differences_for  # noqa: E402
+from cases import CASES, MIC, AnyPcm, Empty, Listing, Pcm, differences_for  # noqa: E402
 from world import PulseWorld, WinePrefix, WorldError, wine10_available  # noqa: E402
 
 SKIP = 77
@@ -198,6 +198,10 @@ def run_case(build, case, view, placeholders):
             check_listing(records, view, problems)
     elif isinstance(expected.stdout, Pcm):
         check_pcm(result, expected.stdout, problems, notes)
+    elif isinstance(expected.stdout, AnyPcm):
+        if len(result.stdout) % (2 * expected.stdout.channels):
+            problems.append(f"{len(result.stdout)} bytes is not a whole number of "
+                            f"{2 * expected.stdout.channels}-byte frames")
     if problems:
         notes.append(f"arguments {arguments}")
         notes.append(f"standard error {result.stderr[:600]!r}")

@@ -29,6 +29,17 @@ class CloseStdoutAfter:
 
 
 @dataclass
+class LoseSourceAfter:
+    """The capture source goes away this many seconds after the "started" line
+    (the build's world removes it); a run still going `grace` seconds later is
+    stopped with SIGINT."""
+    seconds: float
+    source: str          # the world's name of the source
+    grace: float = 2.0
+    lose: object = None  # set by the build: removes the source
+
+
+@dataclass
 class Run:
     stdout: bytes = b""
     stderr: bytes = b""
@@ -82,6 +93,17 @@ def run(command, env, stop=None, timeout=EXIT_TIMEOUT):
                     signalled_at = time.monotonic()
                     process.send_signal(signal.SIGINT)
                     result.stream_seconds = signalled_at - started_at
+        elif isinstance(stop, LoseSourceAfter):
+            if not started.wait(STARTED_TIMEOUT):
+                result.problems.append(f"no \"started\" line within {STARTED_TIMEOUT} s")
+            elif process.poll() is None:
+                time.sleep(stop.seconds)
+                stop.lose()
+                try:
+                    process.wait(stop.grace)
+                except subprocess.TimeoutExpired:
+                    result.needed_control_event = True
+                    process.send_signal(signal.SIGINT)
         elif isinstance(stop, CloseStdoutAfter):
             deadline = time.monotonic() + STARTED_TIMEOUT
             while len(stdout) < stop.bytes and process.poll() is None and time.monotonic() < deadline:

@@ -84,6 +84,7 @@ class PulseWorld:
         self.server = None
         self.env = None
         self.keepers = []
+        self.source_modules = {}  # source name -> module index
 
     def __enter__(self):
         try:
@@ -123,10 +124,7 @@ class PulseWorld:
                        f"sink_name={sink['name']} "
                        f"sink_properties='device.description=\"{sink['description']}\"'")
         for source in WORLD["sources"]:
-            rate = f"rate={source['rate']} " if "rate" in source else ""
-            self.pactl("load-module", "module-remap-source",
-                       f"master={source['remap_of']}.monitor source_name={source['name']} {rate}"
-                       f"source_properties='device.description=\"{source['description']}\"'")
+            self._load_source(source)
         for sink in WORLD["sinks"]:
             tone = sink.get("tone")
             if tone:
@@ -138,10 +136,31 @@ class PulseWorld:
         self.pactl("set-default-sink", next(s["name"] for s in WORLD["sinks"] if s.get("default")))
         self.pactl("set-default-source", next(s["name"] for s in WORLD["sources"] if s.get("default")))
         for source in self.captured_sources():
-            self.keepers.append(start_child(
-                ["parec", "-d", source, f"--latency-msec={KEEPER_LATENCY_MS}", "--raw"], self.env,
-                stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL))
+            self._keep(source)
         self._check()
+
+    def _load_source(self, source):
+        rate = f"rate={source['rate']} " if "rate" in source else ""
+        self.source_modules[source["name"]] = self.pactl(
+            "load-module", "module-remap-source",
+            f"master={source['remap_of']}.monitor source_name={source['name']} {rate}"
+            f"source_properties='device.description=\"{source['description']}\"'").strip()
+
+    def _keep(self, source):
+        self.keepers.append(start_child(
+            ["parec", "-d", source, f"--latency-msec={KEEPER_LATENCY_MS}", "--raw"], self.env,
+            stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL))
+
+    def unload_source(self, name):
+        """The source goes away, as an unplugged microphone does."""
+        self.pactl("unload-module", self.source_modules.pop(name))
+
+    def restore_source(self, name):
+        """Brings a removed source back, kept at pace like the others."""
+        if name in self.source_modules:
+            return
+        self._load_source(next(s for s in WORLD["sources"] if s["name"] == name))
+        self._keep(name)
 
     @staticmethod
     def captured_sources():
@@ -315,8 +334,9 @@ class WinePrefix:
                 self.wine("wineserver", argument, timeout=30)
 
 
-def sim_scenario(stop=None):
-    """The scenario that shows audiotap-sim the same world as the PulseAudio server."""
+def sim_scenario(stop=None, lost=None):
+    """The scenario that shows audiotap-sim the same world as the PulseAudio server;
+    lost: (source name, ms) when a source goes away at that virtual time."""
     endpoints = []
     for index, source in enumerate(WORLD["sources"]):
         frequency, peak = source_tone(source)
@@ -325,6 +345,8 @@ def sim_scenario(stop=None):
             "name": source["description"], "state": "active", "default": bool(source.get("default")),
             "format": {"tag": "extensible-float", "channels": 2, "bits": 32, "rate": source.get("rate", 44100)},
             "signal": {"kind": "sine", "frequency": frequency, "amplitude": peak}})
+        if lost and lost[0] == source["name"]:
+            endpoints[-1]["lostAtMs"] = lost[1]
     for index, sink in enumerate(WORLD["sinks"]):
         tone = sink_tone(sink)
         endpoints.append({
