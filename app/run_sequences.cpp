@@ -2,7 +2,6 @@
 
 #include <cstdint>
 #include <cstdio>
-#include <cstdlib>
 
 #include "app/stop_flag.h"
 #include "endpoints/core_audio.h"
@@ -23,10 +22,7 @@ PacerState pacerState;
 OutputFrameBuffer outputFrames;
 
 [[noreturn]] void deviceLayerUnavailable(const char* callName, HRESULT status) {
-  char detail[kCallFailureDetailSize];
-  formatCallFailure(callName, status, detail);
-  emitFault(faultReason::separateUnavailable, detail, nullptr);
-  std::exit(exitStatus::setupFailed);
+  endRunOnCallFailure(faultReason::separateUnavailable, callName, status, nullptr, exitStatus::setupFailed);
 }
 
 void createEnumerator() {

@@ -1,6 +1,5 @@
 #include "endpoints/endpoint_selection.h"
 
-#include <cstdlib>
 #include <cstring>
 
 #include "endpoints/endpoint_strings.h"
@@ -30,8 +29,7 @@ const char* identifierKey(const char* micValue) {
 }
 
 [[noreturn]] void microphoneMissing(const char* micValue) {
-  emitFault(faultReason::targetMissing, micValue, kMicLabel);
-  std::exit(exitStatus::setupFailed);
+  endRunOnFault(faultReason::targetMissing, micValue, kMicLabel, exitStatus::setupFailed);
 }
 
 IMMDevice* findDefaultMicrophone(IMMDeviceEnumerator* enumerator) {
@@ -85,10 +83,8 @@ void selectDesktop(IMMDeviceEnumerator* enumerator, CaptureSlot& slot) {
   slot.label = kDesktopLabel;
   const HRESULT status = enumerator->GetDefaultAudioEndpoint(eRender, eConsole, &slot.device);
   if (FAILED(status) || slot.device == nullptr) {
-    char detail[kCallFailureDetailSize];
-    formatCallFailure("no-output-endpoint", status, detail);
-    emitFault(faultReason::targetMissing, detail, kDesktopLabel);
-    std::exit(exitStatus::setupFailed);
+    endRunOnCallFailure(faultReason::targetMissing, "no-output-endpoint", status, kDesktopLabel,
+                        exitStatus::setupFailed);
   }
   readFriendlyName(slot.device, slot.friendlyName, sizeof slot.friendlyName);
   openSlot(slot, true);

@@ -1,6 +1,5 @@
 #include "endpoints/slot_opening.h"
 
-#include <cstdlib>
 #include <cstring>
 
 #include "events/event_lines.h"
@@ -14,10 +13,7 @@ constexpr WORD kExtensibleExtraBytes = 22;           // cbSize of a WAVEFORMATEX
 constexpr GUID kIeeeFloatSubFormat = {0x00000003, 0x0000, 0x0010, {0x80, 0x00, 0x00, 0xAA, 0x00, 0x38, 0x9B, 0x71}};
 
 [[noreturn]] void failSlot(const CaptureSlot& slot, const char* reason, const char* callName, HRESULT status) {
-  char detail[kCallFailureDetailSize];
-  formatCallFailure(callName, status, detail);
-  emitFault(reason, detail, slot.label);
-  std::exit(exitStatus::setupFailed);
+  endRunOnCallFailure(reason, callName, status, slot.label, exitStatus::setupFailed);
 }
 
 const char* refusalReason(HRESULT status) {

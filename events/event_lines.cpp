@@ -1,6 +1,7 @@
 #include "events/event_lines.h"
 
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 
 #include "events/json_escape.h"
@@ -24,6 +25,18 @@ void appendText(char* text, std::size_t capacity, const char* item) {
 void formatCallFailure(const char* callName, std::int32_t status, char* buffer) {
   std::snprintf(buffer, kCallFailureDetailSize, "%s:0x%08lx", callName,
                 static_cast<unsigned long>(static_cast<std::uint32_t>(status)));
+}
+
+void endRunOnFault(const char* reason, const char* detail, const char* slot, int exitStatus) {
+  emitFault(reason, detail, slot);
+  std::exit(exitStatus);
+}
+
+void endRunOnCallFailure(const char* reason, const char* callName, std::int32_t status, const char* slot,
+                         int exitStatus) {
+  char detail[kCallFailureDetailSize];
+  formatCallFailure(callName, status, detail);
+  endRunOnFault(reason, detail, slot, exitStatus);
 }
 
 void emitFault(const char* reason, const char* detail, const char* slot) {

@@ -14,6 +14,14 @@ void formatCallFailure(const char* callName, std::int32_t status, char* buffer);
 // Ending the process is the caller's next step.
 void emitFault(const char* reason, const char* detail, const char* slot);
 
+// Every fault is final: its line, then the end of the process with the exit
+// status of that kind of fault. Nothing is stopped or released first.
+[[noreturn]] void endRunOnFault(const char* reason, const char* detail, const char* slot, int exitStatus);
+
+// The same with the call-failure detail of a failing platform call.
+[[noreturn]] void endRunOnCallFailure(const char* reason, const char* callName, std::int32_t status, const char* slot,
+                                      int exitStatus);
+
 struct StartedSource {
   const char* label;         // "mic" or "desktop"
   std::int32_t deviceRate;   // Hz

@@ -2,7 +2,6 @@
 
 #include <bit>
 #include <cfloat>
-#include <cstdlib>
 #include <cstring>
 
 #include "events/event_lines.h"
@@ -182,10 +181,7 @@ UINT32 nextPacketFrames(const CaptureSlot& slot) {
   const HRESULT status = slot.captureClient->GetNextPacketSize(&frames);
   if (SUCCEEDED(status)) return frames;
   if (streamIsGone(status)) {
-    char detail[kCallFailureDetailSize];
-    formatCallFailure("GetNextPacketSize", status, detail);
-    emitFault(faultReason::stopped, detail, slot.label);
-    std::exit(exitStatus::captureFailed);
+    endRunOnCallFailure(faultReason::stopped, "GetNextPacketSize", status, slot.label, exitStatus::captureFailed);
   }
   return 0;
 }
@@ -199,8 +195,7 @@ void drainSlot(CaptureSlot& slot) {
     UINT32 frameCount = 0;
     DWORD flags = 0;
     if (FAILED(client->GetBuffer(&data, &frameCount, &flags, nullptr, nullptr))) {
-      emitFault(faultReason::stopped, "GetBuffer", slot.label);
-      std::exit(exitStatus::captureFailed);
+      endRunOnFault(faultReason::stopped, "GetBuffer", slot.label, exitStatus::captureFailed);
     }
     if (frameCount != 0) convertPacket(slot, data, frameCount, flags);
     client->ReleaseBuffer(frameCount);
