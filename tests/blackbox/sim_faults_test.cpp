@@ -28,6 +28,12 @@ json failing(const char* call, const char* status) { return {{"fail", {{call, st
 
 const std::string kBoth = twoEndpointWorld();
 
+std::string repeated(const std::string& unit, int count) {
+  std::string text;
+  for (int i = 0; i < count; ++i) text += unit;
+  return text;
+}
+
 std::vector<FaultCase> faultCases() {
   const auto mic = [](const json& patch) { return twoEndpointWorld(patch); };
   const auto speaker = [](const json& patch) { return twoEndpointWorld(json::object(), patch); };
@@ -176,6 +182,13 @@ std::vector<FaultCase> faultCases() {
        {"--mic", "default", "--system", "1"},
        {startedBoth, faultLine("capture.stopped", "GetNextPacketSize:0x88890010", "desktop")},
        4},
+      // A selector too long for the detail is cut before a character, never
+      // inside one: 168 three-byte letters fit, the 169th would not whole.
+      {"LongNonAsciiMicValueIsCutOnACharacter",
+       kBoth,
+       {"--mic", repeated("\xe3\x83\x9e", 200)},
+       {faultLine("capture.targetMissing", repeated("\xe3\x83\x9e", 168), "mic")},
+       3},
       // The word after --mic is its value, whatever it looks like.
       {"MicValueThatLooksLikeAnOption",
        kBoth,
