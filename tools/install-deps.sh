@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Installs, on Debian 12, what building, running and testing audiotap need:
 # compilers (native and mingw-w64), test and benchmark libraries, libpulse,
-# a PulseAudio server with its tools, Wine, sox and numpy for the audio checks.
+# a PulseAudio server with its tools, Wine, sox and numpy for the audio checks,
+# pytest for the Python host library.
 set -euo pipefail
 SUDO=""
 [ "$(id -u)" -eq 0 ] || SUDO="sudo"
@@ -10,4 +11,4 @@ $SUDO apt-get update -qq
 $SUDO apt-get install -y -qq \
   cmake make g++ pkg-config googletest libgtest-dev libbenchmark-dev nlohmann-json3-dev \
   g++-mingw-w64-x86-64-posix wine wine64 \
-  libpulse-dev pulseaudio pulseaudio-utils sox python3-numpy >/dev/null
+  libpulse-dev pulseaudio pulseaudio-utils sox python3-numpy python3-pytest >/dev/null
