@@ -74,9 +74,10 @@ class Capture extends EventEmitter {
     if (this._options.stopBy === 'closeOutput') {
       // audiotap's next write fails, and it ends the run in order.
       child.stdout.destroy();
-    } else {
+    } else if (this._run.started) {
       child.kill('SIGINT');
     }
+    // else SIGINT goes with "started": before its handler is in, it would kill.
     this._killTimer = setTimeout(() => child.kill('SIGKILL'), this._options.stopTimeoutMs);
     return this.exited;
   }
@@ -90,7 +91,7 @@ class Capture extends EventEmitter {
   _startRun() {
     this.runs += 1;
     const child = spawn(this._options.binary, this._options.args, this._options.spawn);
-    const run = { child, stopped: false, fault: null, messages: [], frames: 0, error: null };
+    const run = { child, started: false, stopped: false, fault: null, messages: [], frames: 0, error: null };
     this._run = run;
     // Standard output is read to its end whoever consumes it: a full pipe
     // would block audiotap's loop, and with it the stop.
@@ -130,6 +131,8 @@ class Capture extends EventEmitter {
       return;
     }
     if (event.event === 'started') {
+      run.started = true;
+      if (this._stopRequested && this._options.stopBy === 'signal') run.child.kill('SIGINT');
       const { slots, mic, system, clock, deviceRate } = event;
       this.emit('started', { slots, mic, system, clock, deviceRate, run: this.runs });
     } else if (event.event === 'stopped') {

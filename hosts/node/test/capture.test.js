@@ -170,3 +170,12 @@ test('a capture needs a source', () => {
   assert.throws(() => startCapture({}), TypeError);
   assert.throws(() => startCapture({ mic: 'default', stopBy: 'kill' }), TypeError);
 });
+
+test('stop() right after the start still ends the run in order', async () => {
+  for (const stopBy of ['signal', 'closeOutput']) {
+    const capture = startCapture({ mic: 'default', stopBy, ...world({ clock: 'real' }) });
+    const exit = await capture.stop();
+    assert.equal(exit.code, 0, `${stopBy}: ${JSON.stringify(exit)}`);
+    assert.equal(exit.stopped, true, stopBy);
+  }
+});

@@ -29,6 +29,7 @@ class Restart:
 class _Run:
     def __init__(self, process) -> None:
         self.process = process
+        self.started = False
         self.stopped = False
         self.fault: Optional[ev.Fault] = None
         self.messages: list = []
@@ -116,9 +117,11 @@ class Capture:
             self._stop_requested.set()
             run = self._run
             if first and run is not None and run.process.poll() is None:
-                if self._stop_by == "signal":
+                # SIGINT before "started" could come before audiotap's handler
+                # is in, and kill it: the events reader sends it then instead.
+                if self._stop_by == "signal" and run.started:
                     run.process.send_signal(signal.SIGINT)
-                # else the stdout reader closes the pipe after its next read.
+                # With close_output the stdout reader closes the pipe after its next read.
                 self._kill_timer = threading.Timer(self._stop_timeout, run.process.kill)
                 self._kill_timer.daemon = True
                 self._kill_timer.start()
@@ -223,6 +226,10 @@ class Capture:
             if event is None:
                 run.messages.append(line)
             elif event["event"] == "started":
+                with self._lock:
+                    run.started = True
+                    if self._stop_requested.is_set() and self._stop_by == "signal":
+                        run.process.send_signal(signal.SIGINT)
                 self._emit(
                     ev.Started(
                         slots=tuple(event.get("slots", ())),

@@ -145,3 +145,10 @@ def test_leaving_the_with_block_stops_the_capture(world):
     with audiotap.start_capture("default", **world("real")) as capture:
         next(iter(capture))
     assert capture.exit.code == OK and capture.exit.stopped
+
+
+@pytest.mark.parametrize("stop_by", ["signal", "close_output"])
+def test_stop_right_after_the_start_still_ends_the_run_in_order(world, stop_by):
+    capture = audiotap.start_capture("default", stop_by=stop_by, **world("real"))
+    exit = capture.stop()
+    assert exit.code == OK and exit.stopped, exit
