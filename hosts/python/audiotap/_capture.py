@@ -91,7 +91,9 @@ class Capture:
         self.exit: Optional[ev.Exit] = None
         # The first start happens here, so that a missing binary raises at once.
         self._spawn()
+        self._readers: set = set()
         self._supervisor = threading.Thread(target=self._supervise, name="audiotap", daemon=True)
+        self._readers.add(self._supervisor)
         self._supervisor.start()
 
     # --- what the host calls
@@ -111,7 +113,9 @@ class Capture:
 
     def stop(self, timeout: Optional[float] = None) -> ev.Exit:
         """Ends the capture in order ("stopped", status 0); kills audiotap when
-        it has not ended after the stop timeout. Returns the exit record."""
+        it has not ended after the stop timeout. Returns the exit record;
+        called from on_data or on_event it only asks, and returns None (the
+        Exit then comes as the last event)."""
         with self._lock:
             first = not self._stop_requested.is_set()
             self._stop_requested.set()
@@ -125,6 +129,9 @@ class Capture:
                 self._kill_timer = threading.Timer(self._stop_timeout, run.process.kill)
                 self._kill_timer.daemon = True
                 self._kill_timer.start()
+        # The reader threads cannot wait for their own end.
+        if threading.current_thread() in self._readers:
+            return self.exit
         self._done.wait(timeout)
         return self.exit
 
@@ -162,10 +169,12 @@ class Capture:
         run = self._run
         while True:
             process = run.process
-            events = threading.Thread(target=self._read_events, args=(run,), daemon=True)
+            events = threading.Thread(target=self._read_events, args=(run,), name="audiotap events", daemon=True)
+            self._readers.add(events)
             events.start()
             self._read_pcm(run)
             events.join()
+            self._readers.discard(events)
             status = process.wait()
             if self._kill_timer is not None:
                 self._kill_timer.cancel()

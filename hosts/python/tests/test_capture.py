@@ -1,5 +1,6 @@
 import struct
 import subprocess
+import threading
 import time
 
 import pytest
@@ -152,3 +153,21 @@ def test_stop_right_after_the_start_still_ends_the_run_in_order(world, stop_by):
     capture = audiotap.start_capture("default", stop_by=stop_by, **world("real"))
     exit = capture.stop()
     assert exit.code == OK and exit.stopped, exit
+
+
+def test_stop_from_the_callbacks_asks_without_waiting_for_itself(world):
+    for callback in ("on_event", "on_data"):
+        ready = threading.Event()
+        holder = []
+
+        def stop_once(*_):
+            ready.wait(5)
+            if len(holder) == 1:
+                holder.append("stopped")
+                holder[0].stop()
+
+        capture = audiotap.start_capture("default", **{callback: stop_once}, **world("real"))
+        holder.append(capture)
+        ready.set()
+        exit = capture.wait(10)
+        assert exit is not None and exit.code == OK and exit.stopped, callback
