@@ -36,7 +36,7 @@
 //     run of a scenario writes the same bytes as fast as it is read; "real":
 //     the devices and the performance counter follow the monotonic clock and
 //     Sleep sleeps, so a reader gets 16000 frames a second, as from a real
-//     build. controlEventAtMs then counts real time from the scenario's load.
+//     build. Every time in the scenario then counts real time from its load.
 //   Either way SIGINT and SIGTERM are console control events (an orderly
 //   stop) and SIGPIPE is ignored, as in the Linux build.
 #pragma once
