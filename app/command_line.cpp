@@ -1,9 +1,19 @@
 #include "app/command_line.h"
 
+#include <cstdio>
 #include <cstring>
 
+#ifndef AUDIOTAP_VERSION
+#error "AUDIOTAP_VERSION comes from the build: project(audiotap VERSION ...)"
+#endif
+
 CommandLine scanCommandLine(int argc, char** argv) {
-  CommandLine result{false, nullptr, nullptr};
+  CommandLine result{false, false, nullptr, nullptr};
+  // Only in first place, so that no command line that worked before changes meaning.
+  if (argc > 1 && std::strcmp(argv[1], "--version") == 0) {
+    result.versionRequested = true;
+    return result;
+  }
   for (int i = 1; i < argc; ++i) {
     const char* argument = argv[i];
     const bool hasValue = i + 1 < argc;
@@ -23,3 +33,5 @@ CommandLine scanCommandLine(int argc, char** argv) {
   }
   return result;
 }
+
+void printVersion() { std::fputs("audiotap " AUDIOTAP_VERSION "\n", stdout); }

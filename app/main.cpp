@@ -5,6 +5,10 @@
 
 int main(int argc, char** argv) {
   const CommandLine commandLine = scanCommandLine(argc, argv);
+  if (commandLine.versionRequested) {
+    printVersion();
+    return exitStatus::ok;
+  }
   if (commandLine.listRequested) return runListSequence();
   if (commandLine.micValue == nullptr && commandLine.systemValue == nullptr) {
     // Checked before anything is set up: stdout keeps its mode, no handler.

@@ -20,4 +20,14 @@ if [ ! -f "$WINEPREFIX/system.reg" ]; then
 fi
 export AUDIOTAP_REQUIRE_WINE=1
 
-ctest --preset linux "$@"
+status=0
+ctest --preset linux "$@" || status=$?
+
+# The host libraries' test runners count their own cases: show those counts.
+log=build/linux/Testing/Temporary/LastTest.log
+if [ -f "$log" ]; then
+  awk '/^[0-9]+\/[0-9]+ Test: hosts\./ { name = $3 }
+       /end time:/ { name = "" }
+       name != "" && (/^# (tests|pass|fail|skipped) [0-9]+$/ || /[0-9]+ (passed|failed)/) { print name ": " $0 }' "$log"
+fi
+exit "$status"

@@ -220,12 +220,27 @@ std::string readFile(const char* path) {
   return text.str();
 }
 
-// The process's own scenario decides how its capture run ends.
+// "clock": "real" paces the run by the wall clock, for hosts that read the
+// stream as it comes; the virtual clock stays the default for exact runs.
+bool parseRealClock(const json& root) {
+  if (!root.contains("clock")) return false;
+  const json& clock = root.at("clock");
+  if (clock == "real") return true;
+  if (clock == "virtual") return false;
+  reject("clock", "must be \"real\" or \"virtual\"");
+}
+
+void applyClock(const World& loaded) {
+  if (loaded.realClock) simClockUseRealTime();
+}
+
+// The process's own scenario decides how its capture run ends. On real time a
+// run without a "stop" lasts until it is stopped, as on a real machine.
 void applyStop(const World& loaded) {
   if (loaded.stdoutAcceptsBytes) simLimitStandardOutput(*loaded.stdoutAcceptsBytes);
   if (loaded.controlEventAtMs) {
     simClockScheduleControlEvent(*loaded.controlEventAtMs);
-  } else if (!loaded.stdoutAcceptsBytes) {
+  } else if (!loaded.stdoutAcceptsBytes && !loaded.realClock) {
     simClockScheduleControlEvent(kDefaultControlEventMs);
   }
 }
@@ -265,6 +280,7 @@ World parseScenario(const std::string& text) {
     }
   }
   if (root.contains("fail")) parsed.fail = parseFailures(root.at("fail"), "fail", true);
+  parsed.realClock = parseRealClock(root);
   if (root.contains("stop")) {
     const json& stop = root.at("stop");
     requireObject(stop, "stop");
@@ -285,6 +301,7 @@ const World& world() {
   } catch (const std::exception& error) {
     scenarioUnusable(path != nullptr ? path : "(built in)", error.what());
   }
+  applyClock(*loadedWorld);
   applyStop(*loadedWorld);
   return *loadedWorld;
 }

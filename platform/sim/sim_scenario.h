@@ -36,7 +36,15 @@
 //     GetCount. A scripted CoInitializeEx status is only returned: COM
 //     still works, as after RPC_E_CHANGED_MODE on Windows.
 //   stop: {"controlEventAtMs": T} and/or {"stdoutAcceptsBytes": N}; without
-//     it a capture run ends by a control event at 10 s.
+//     it a capture run ends by a control event at 10 s (virtual clock) or
+//     runs until stopped (real clock).
+//   clock: "virtual" (default): time moves only in Sleep, exactly, so every
+//     run of a scenario writes the same bytes as fast as it is read; "real":
+//     the devices and the performance counter follow the monotonic clock and
+//     Sleep sleeps, so a reader gets 16000 frames a second, as from a real
+//     build. Every time in the scenario then counts real time from its load.
+//   Either way SIGINT and SIGTERM are console control events (an orderly
+//   stop) and SIGPIPE is ignored, as in the Linux build.
 #pragma once
 
 #include <cstdint>
@@ -93,6 +101,7 @@ struct World {
   FailureMap fail;
   std::optional<std::int64_t> controlEventAtMs;
   std::optional<std::int64_t> stdoutAcceptsBytes;
+  bool realClock = false;
 };
 
 // The world of AUDIOTAP_SIM_SCENARIO, or the default world when it is unset.

@@ -56,4 +56,22 @@ TEST(MissingTarget, EveryBuildReportsItAndExitsThree) {
   }
 }
 
+TEST(Version, FirstArgumentPrintsOneLineAnywhereElseItIsIgnored) {
+  const auto builds = availableBuilds();
+  for (const auto& build : builds) {
+    for (const auto& arguments : {std::vector<std::string>{"--version"},
+                                  std::vector<std::string>{"--version", "--mic", "default", "--list"}}) {
+      const ProcessResult result = run(build, arguments);
+      EXPECT_EQ(result.standardOutput, std::string("audiotap " AUDIOTAP_VERSION) + build.lineEnding) << build.name;
+      EXPECT_EQ(result.standardError, "") << build.name;
+      EXPECT_EQ(result.exitStatus, 0) << build.name;
+    }
+    // Later on it is an unknown argument like any other: here, no target.
+    const ProcessResult later = run(build, {"--exclude-pid", "1", "--version"});
+    EXPECT_EQ(later.standardOutput, "") << build.name;
+    EXPECT_EQ(later.exitStatus, 3) << build.name;
+  }
+  EXPECT_TRUE(std::string(AUDIOTAP_VERSION).find_first_not_of("0123456789.") == std::string::npos);
+}
+
 }  // namespace

@@ -13,6 +13,7 @@ struct ScanCase {
   bool list;
   const char* mic;     // null: absent
   const char* system;  // null: absent
+  bool version = false;
 };
 
 CommandLine scan(std::vector<std::string> arguments) {
@@ -57,9 +58,17 @@ TEST(CommandLineScan, FollowsTheRules) {
       {"other letter case is not an option", {"--MIC", "x", "--List", "--System", "1"}, false, nullptr, nullptr},
       {"value that looks like an option", {"--mic", "--exclude-pid", "7"}, false, "--exclude-pid", nullptr},
       {"non-ASCII bytes kept", {"--mic", "Mikrofon \xe4"}, false, "Mikrofon \xe4", nullptr},
+      {"version alone", {"--version"}, false, nullptr, nullptr, true},
+      {"version first hides the rest", {"--version", "--list", "--mic", "a"}, false, nullptr, nullptr, true},
+      {"version later is ignored", {"--mic", "a", "--version"}, false, "a", nullptr},
+      {"version after list is never seen", {"--list", "--version"}, true, nullptr, nullptr},
+      {"version as a value", {"--mic", "--version"}, false, "--version", nullptr},
+      {"version in other letter case", {"--Version", "--system", "1"}, false, nullptr, "1"},
+      {"version with equals", {"--version=1", "--mic", "m"}, false, "m", nullptr},
   };
   for (const auto& c : cases) {
     const CommandLine result = scan(c.arguments);
+    EXPECT_EQ(result.versionRequested, c.version) << c.name;
     EXPECT_EQ(result.listRequested, c.list) << c.name;
     if (!c.list) {
       expectValue(result.micValue, c.mic, "mic", c.name);

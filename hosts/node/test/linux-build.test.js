@@ -1,0 +1,52 @@
+'use strict';
+
+// The library on the Linux build, against a PulseAudio server of the test's
+// own with a sine source as the default microphone.
+const { test, before, after } = require('node:test');
+const assert = require('node:assert/strict');
+const fs = require('node:fs');
+const os = require('node:os');
+const path = require('node:path');
+const { spawn, spawnSync } = require('node:child_process');
+const { startCapture } = require('..');
+const { collect, once } = require('../test-support/sim');
+
+const linuxBinary = process.env.AUDIOTAP_LINUX || path.resolve(__dirname, '../../../build/linux/audiotap');
+const have = (program) => spawnSync('sh', ['-c', `command -v ${program}`]).status === 0;
+const skip = !(have('pulseaudio') && have('pactl') && fs.existsSync(linuxBinary)) && 'needs pulseaudio, pactl and build/linux/audiotap';
+
+let server = null;
+let env = null;
+
+before(async () => {
+  if (skip) return;
+  const runtime = fs.mkdtempSync(path.join(os.tmpdir(), 'audiotap-node-pulse-'));
+  env = { XDG_RUNTIME_DIR: runtime, PULSE_SERVER: `unix:${runtime}/pulse/native` };
+  server = spawn('pulseaudio', ['--daemonize=no', '--exit-idle-time=-1', '-n', '--use-pid-file=no',
+    '--load=module-native-protocol-unix', '--load=module-sine-source source_name=tone frequency=440'],
+  { env: { ...process.env, ...env }, stdio: 'ignore' });
+  for (let i = 0; i < 100; i++) {
+    const answer = spawnSync('pactl', ['set-default-source', 'tone'], { env: { ...process.env, ...env } });
+    if (answer.status === 0) return;
+    await new Promise((resolve) => setTimeout(resolve, 50));
+  }
+  throw new Error('the private PulseAudio server did not start');
+});
+
+after(() => {
+  if (server) server.kill('SIGTERM');
+  if (env) fs.rmSync(env.XDG_RUNTIME_DIR, { recursive: true, force: true });
+});
+
+for (const stopBy of ['signal', 'closeOutput']) {
+  test(`stop() by ${stopBy} ends a Linux run in order`, { skip }, async () => {
+    const capture = startCapture({ mic: 'default', binary: linuxBinary, env, stopBy });
+    const pcm = collect(capture.pcm);
+    await Promise.race([once(capture, 'started'), capture.exited]);
+    await new Promise((resolve) => setTimeout(resolve, 1000));
+    const exit = await capture.stop();
+    assert.equal(exit.code, 0, JSON.stringify(exit));
+    assert.equal(exit.stopped, true);
+    assert.ok((await pcm).length >= 2 * 16000 * 0.8);
+  });
+}

@@ -1,0 +1,63 @@
+"""The library on the Linux build, against a PulseAudio server of the test's
+own with a sine source as the default microphone."""
+import os
+import pathlib
+import shutil
+import signal
+import subprocess
+import tempfile
+import time
+
+import pytest
+
+import audiotap
+from audiotap import OK, Started
+
+LINUX = os.environ.get("AUDIOTAP_LINUX") or str(pathlib.Path(__file__).resolve().parents[3] / "build/linux/audiotap")
+
+pytestmark = pytest.mark.skipif(
+    shutil.which("pulseaudio") is None or shutil.which("pactl") is None or not os.path.exists(LINUX),
+    reason="needs pulseaudio, pactl and build/linux/audiotap")
+
+
+@pytest.fixture(scope="module")
+def server_env():
+    runtime = tempfile.mkdtemp(prefix="audiotap-python-")
+    env = {"XDG_RUNTIME_DIR": runtime, "PULSE_SERVER": f"unix:{runtime}/pulse/native"}
+    server = subprocess.Popen(
+        ["pulseaudio", "--daemonize=no", "--exit-idle-time=-1", "-n", "--use-pid-file=no",
+         "--load=module-native-protocol-unix", "--load=module-sine-source source_name=tone frequency=440"],
+        env={**os.environ, **env}, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, start_new_session=True)
+    try:
+        for _ in range(100):
+            answered = subprocess.run(["pactl", "set-default-source", "tone"], env={**os.environ, **env},
+                                      capture_output=True).returncode == 0
+            if answered or server.poll() is not None:
+                break
+            time.sleep(0.05)
+        if not answered:
+            pytest.skip("the private PulseAudio server did not start")
+        yield env
+    finally:
+        server.send_signal(signal.SIGTERM)
+        try:
+            server.wait(timeout=5)
+        except subprocess.TimeoutExpired:
+            server.kill()
+        shutil.rmtree(runtime, ignore_errors=True)
+
+
+@pytest.mark.parametrize("stop_by", ["signal", "close_output"])
+def test_stop_ends_a_linux_run_in_order(server_env, stop_by):
+    received = []
+    capture = audiotap.start_capture("default", binary=LINUX, env=server_env, on_data=received.append,
+                                     stop_by=stop_by)
+    deadline = time.monotonic() + 10
+    while not any(isinstance(e, Started) for e in capture.events) and time.monotonic() < deadline:
+        if capture.exit is not None:
+            break
+        time.sleep(0.01)
+    time.sleep(1)
+    exit = capture.stop()
+    assert exit.code == OK and exit.stopped, exit
+    assert sum(map(len, received)) >= 2 * 16000 * 0.8
