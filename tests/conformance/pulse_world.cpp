@@ -8,9 +8,9 @@
 bool PulseSeamWorld::addMicrophone(const char* name, const char* description, int frequency, int* sourceModule) {
   const std::string feed = std::string(name) + "_feed";
   if (server_.loadModule({"module-null-sink", "sink_name=" + feed, "rate=48000", "format=float32le"}) < 0) return false;
-  *sourceModule = server_.loadModule({"module-remap-source", std::string("source_name=") + name,
-                                      "master=" + feed + ".monitor",
-                                      std::string("source_properties=\"device.description='") + description + "'\""});
+  *sourceModule =
+      server_.loadModule({"module-remap-source", std::string("source_name=") + name, "master=" + feed + ".monitor",
+                          std::string("source_properties=\"device.description='") + description + "'\""});
   if (*sourceModule < 0) return false;
   server_.playTone(feed, frequency);
   return server_.waitForPlayback(feed, 1);
@@ -22,11 +22,10 @@ bool PulseSeamWorld::start() {
     return false;
   }
   int microphoneModule = -1;
-  const bool loaded =
-      server_.loadModule({"module-null-sink", "sink_name=speakers",
-                          "sink_properties=\"device.description='Speakers'\""}) >= 0 &&
-      addMicrophone("mic", kSeamMicrophoneName, 440, &microphoneModule) &&
-      addMicrophone("removable", kSeamRemovableName, 660, &removableModule_);
+  const bool loaded = server_.loadModule({"module-null-sink", "sink_name=speakers",
+                                          "sink_properties=\"device.description='Speakers'\""}) >= 0 &&
+                      addMicrophone("mic", kSeamMicrophoneName, 440, &microphoneModule) &&
+                      addMicrophone("removable", kSeamRemovableName, 660, &removableModule_);
   if (!loaded) {
     std::fprintf(stderr, "the private PulseAudio server refused the world's modules\n");
     return false;

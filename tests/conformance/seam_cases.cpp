@@ -131,9 +131,8 @@ bool defaultRender(Probe& probe, Ref<IMMDevice>* device) {
 }
 
 bool activate(Probe& probe, IMMDevice* device, Ref<IAudioClient>* client) {
-  return probe.checks.expectStatus(
-      "Activate(IID_IAudioClient, CLSCTX_ALL, NULL)",
-      device->Activate(IID_IAudioClient, CLSCTX_ALL, nullptr, client->outVoid()), S_OK);
+  return probe.checks.expectStatus("Activate(IID_IAudioClient, CLSCTX_ALL, NULL)",
+                                   device->Activate(IID_IAudioClient, CLSCTX_ALL, nullptr, client->outVoid()), S_OK);
 }
 
 std::size_t formatBytes(const WAVEFORMATEX& format) {
@@ -156,10 +155,10 @@ bool openStream(Probe& probe, IMMDevice* device, DWORD flags, Stream* stream) {
   if (!activate(probe, device, &stream->client)) return false;
   SeamChecks& checks = probe.checks;
   if (!checks.expectStatus("GetMixFormat", stream->client->GetMixFormat(&stream->format), S_OK)) return false;
-  if (!checks.expectStatus("Initialize(SHARED, flags, 200 ms, 0, mix format, NULL)",
-                           stream->client->Initialize(AUDCLNT_SHAREMODE_SHARED, flags, kBufferDuration, 0,
-                                                      stream->format, nullptr),
-                           S_OK))
+  if (!checks.expectStatus(
+          "Initialize(SHARED, flags, 200 ms, 0, mix format, NULL)",
+          stream->client->Initialize(AUDCLNT_SHAREMODE_SHARED, flags, kBufferDuration, 0, stream->format, nullptr),
+          S_OK))
     return false;
   return checks.expectStatus("GetService(IID_IAudioCaptureClient)",
                              stream->client->GetService(IID_IAudioCaptureClient, stream->capture.outVoid()), S_OK);
@@ -218,8 +217,7 @@ void unpluggedAreListedToo(Probe& probe) {
     const HRESULT status =
         forEachEndpoint(probe.enumerator, flow, DEVICE_STATE_ACTIVE | DEVICE_STATE_UNPLUGGED, [&](IMMDevice* device) {
           DWORD state = 0;
-          if (FAILED(device->GetState(&state)) ||
-              (state != DEVICE_STATE_ACTIVE && state != DEVICE_STATE_UNPLUGGED))
+          if (FAILED(device->GetState(&state)) || (state != DEVICE_STATE_ACTIVE && state != DEVICE_STATE_UNPLUGGED))
             onlyThoseStates = false;
           listed.push_back(idOf(device));
         });
@@ -271,8 +269,7 @@ void identifiersAreTheCallersText(Probe& probe) {
 }
 
 void friendlyNamesAreTheCallersText(Probe& probe) {
-  constexpr PROPERTYKEY kNotHeld = {{0x1DA5D803, 0xD492, 0x4EDD, {0x8C, 0x23, 0xE0, 0xC0, 0xFF, 0xEE, 0x7F, 0x0E}},
-                                    99};
+  constexpr PROPERTYKEY kNotHeld = {{0x1DA5D803, 0xD492, 0x4EDD, {0x8C, 0x23, 0xE0, 0xC0, 0xFF, 0xEE, 0x7F, 0x0E}}, 99};
   bool microphoneFound = false;
   for (EDataFlow flow : {eCapture, eRender}) {
     bool opened = true, read = true, isText = true, cleared = true, fits = true, otherKeyEmpty = true;
@@ -313,7 +310,8 @@ void activateGivesAnAudioClient(Probe& probe) {
   Ref<IMMDevice> device;
   if (!microphone(probe, &device)) return;
   Ref<IAudioClient> client;
-  if (activate(probe, device.get(), &client)) probe.checks.expectYes("the client is not NULL", static_cast<bool>(client));
+  if (activate(probe, device.get(), &client))
+    probe.checks.expectYes("the client is not NULL", static_cast<bool>(client));
   Ref<IUnknown> other;
   probe.checks.expectStatus("Activate(IID_IAudioCaptureClient, CLSCTX_ALL, NULL)",
                             device->Activate(IID_IAudioCaptureClient, CLSCTX_ALL, nullptr, other.outVoid()),
@@ -401,10 +399,10 @@ void sharedCaptureInitializes(Probe& probe) {
     probe.checks.expectYes("the buffer holds at least 200 ms", frames + 1 >= stream.format->nSamplesPerSec / 5);
     probe.checks.note("GetBufferSize frames", number(frames));
   }
-  probe.checks.expectStatus("a second Initialize",
-                            stream.client->Initialize(AUDCLNT_SHAREMODE_SHARED, 0, kBufferDuration, 0, stream.format,
-                                                      nullptr),
-                            AUDCLNT_E_ALREADY_INITIALIZED);
+  probe.checks.expectStatus(
+      "a second Initialize",
+      stream.client->Initialize(AUDCLNT_SHAREMODE_SHARED, 0, kBufferDuration, 0, stream.format, nullptr),
+      AUDCLNT_E_ALREADY_INITIALIZED);
 }
 
 void loopbackOnlyOnRender(Probe& probe) {
@@ -444,9 +442,9 @@ void renderStreamHasNoCaptureService(Probe& probe) {
   if (!defaultRender(probe, &device) || !activate(probe, device.get(), &client)) return;
   WAVEFORMATEX* format = nullptr;
   if (probe.checks.expectStatus("GetMixFormat", client->GetMixFormat(&format), S_OK) &&
-      probe.checks.expectStatus(
-          "Initialize(SHARED, 0, ...) on a render endpoint",
-          client->Initialize(AUDCLNT_SHAREMODE_SHARED, 0, kBufferDuration, 0, format, nullptr), S_OK)) {
+      probe.checks.expectStatus("Initialize(SHARED, 0, ...) on a render endpoint",
+                                client->Initialize(AUDCLNT_SHAREMODE_SHARED, 0, kBufferDuration, 0, format, nullptr),
+                                S_OK)) {
     Ref<IAudioCaptureClient> capture;
     probe.checks.expectStatus("GetService(IID_IAudioCaptureClient)",
                               client->GetService(IID_IAudioCaptureClient, capture.outVoid()),
@@ -495,8 +493,8 @@ void packetsAreHandedOverOneAtATime(Probe& probe) {
   if (!probe.checks.expectStatus("Start", stream.client->Start(), S_OK)) return;
   const UINT32 announced = waitForPacket(capture, kFirstDataWaitMs);
   if (!probe.checks.expectYes("GetNextPacketSize announces a packet within 4 s", announced > 0)) return;
-  if (!probe.checks.expectStatus("GetBuffer(positions NULL)", capture->GetBuffer(&data, &frames, &flags, nullptr, nullptr),
-                                 S_OK))
+  if (!probe.checks.expectStatus("GetBuffer(positions NULL)",
+                                 capture->GetBuffer(&data, &frames, &flags, nullptr, nullptr), S_OK))
     return;
   probe.checks.expectYes("its frames are those announced", frames == announced);
   probe.checks.note("first packet frames", number(frames));
@@ -510,8 +508,7 @@ void packetsAreHandedOverOneAtATime(Probe& probe) {
   UINT32 againFrames = 0;
   probe.checks.expectStatus("a second GetBuffer before ReleaseBuffer",
                             capture->GetBuffer(&again, &againFrames, &flags, nullptr, nullptr), AUDCLNT_E_OUT_OF_ORDER);
-  probe.checks.expectStatus("ReleaseBuffer(frames + 1)", capture->ReleaseBuffer(frames + 1),
-                            AUDCLNT_E_INVALID_SIZE);
+  probe.checks.expectStatus("ReleaseBuffer(frames + 1)", capture->ReleaseBuffer(frames + 1), AUDCLNT_E_INVALID_SIZE);
   probe.checks.expectStatus("ReleaseBuffer(0)", capture->ReleaseBuffer(0), S_OK);
   if (probe.checks.expectStatus("GetBuffer after ReleaseBuffer(0)",
                                 capture->GetBuffer(&again, &againFrames, &flags, nullptr, nullptr), S_OK)) {
@@ -560,9 +557,11 @@ Drained drainForASecond(IAudioCaptureClient* capture) {
 void checkDelivery(Probe& probe, Stream& stream) {
   if (!probe.checks.expectStatus("Start", stream.client->Start(), S_OK)) return;
   const double started = secondsNow();
-  if (!probe.checks.expectYes("a packet is announced within 4 s", waitForPacket(stream.capture.get(), kFirstDataWaitMs) > 0))
+  if (!probe.checks.expectYes("a packet is announced within 4 s",
+                              waitForPacket(stream.capture.get(), kFirstDataWaitMs) > 0))
     return;
-  probe.checks.note("ms from Start to the first packet", number(static_cast<long long>(1000 * (secondsNow() - started))));
+  probe.checks.note("ms from Start to the first packet",
+                    number(static_cast<long long>(1000 * (secondsNow() - started))));
   const Drained drained = drainForASecond(stream.capture.get());
   char figure[64];
   std::snprintf(figure, sizeof figure, "%.0f at %u Hz", drained.framesPerSecond,
@@ -665,7 +664,8 @@ void aRemovedDeviceIsReported(Probe& probe) {
   Stream stream;
   if (!openStream(probe, device.get(), 0, &stream) ||
       !probe.checks.expectStatus("Start", stream.client->Start(), S_OK) ||
-      !probe.checks.expectYes("it delivers before its removal", waitForPacket(stream.capture.get(), kFirstDataWaitMs) > 0))
+      !probe.checks.expectYes("it delivers before its removal",
+                              waitForPacket(stream.capture.get(), kFirstDataWaitMs) > 0))
     return;
   const Drained before = drainForASecond(stream.capture.get());
   if (!probe.checks.expectStatus("GetBuffer before its removal", before.failure, S_OK)) return;
@@ -705,7 +705,8 @@ const SeamRule kRules[] = {
      "the listing's mask DEVICE_STATE_ACTIVE | DEVICE_STATE_UNPLUGGED gives the active endpoints and unplugged ones "
      "only",
      unpluggedAreListedToo},
-    {"default.per-flow", "Microsoft documentation (IMMDeviceEnumerator::GetDefaultAudioEndpoint); measured under Wine 10",
+    {"default.per-flow",
+     "Microsoft documentation (IMMDeviceEnumerator::GetDefaultAudioEndpoint); measured under Wine 10",
      "GetDefaultAudioEndpoint(flow, eConsole) gives an active endpoint that the flow's collection lists under the "
      "same identifier (the listing marks the default by comparing them)",
      defaultOfEachFlow},
@@ -777,11 +778,11 @@ int runSeamCases(const SeamWorld& world) {
   checks.beginRule("com.enumerator", "Microsoft documentation (CoInitializeEx, CoCreateInstance)",
                    "after CoInitializeEx(NULL, COINIT_MULTITHREADED), CoCreateInstance gives the device enumerator");
   const HRESULT initialised = CoInitializeEx(nullptr, COINIT_MULTITHREADED);
-  checks.expect("CoInitializeEx(NULL, COINIT_MULTITHREADED) succeeds", yesOr(SUCCEEDED(initialised), statusText(initialised)),
-                "yes");
+  checks.expect("CoInitializeEx(NULL, COINIT_MULTITHREADED) succeeds",
+                yesOr(SUCCEEDED(initialised), statusText(initialised)), "yes");
   Ref<IMMDeviceEnumerator> enumerator;
-  const HRESULT created = CoCreateInstance(CLSID_MMDeviceEnumerator, nullptr, CLSCTX_ALL, IID_IMMDeviceEnumerator,
-                                           enumerator.outVoid());
+  const HRESULT created =
+      CoCreateInstance(CLSID_MMDeviceEnumerator, nullptr, CLSCTX_ALL, IID_IMMDeviceEnumerator, enumerator.outVoid());
   if (checks.expectStatus("CoCreateInstance(CLSID_MMDeviceEnumerator, NULL, CLSCTX_ALL, IID_IMMDeviceEnumerator)",
                           created, S_OK) &&
       enumerator) {

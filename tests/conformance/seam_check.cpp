@@ -81,8 +81,7 @@ bool SeamChecks::expect(const char* check, const std::string& answered, const st
   if (listed != nullptr && answered == listed->answer) {
     ++known_;
     seen_[listed - kSeamDifferences] = true;
-    printLine("  differs %s: %s (WASAPI: %s) - listed: %s\n", check, answered.c_str(), wasapi.c_str(),
-              listed->reason);
+    printLine("  differs %s: %s (WASAPI: %s) - listed: %s\n", check, answered.c_str(), wasapi.c_str(), listed->reason);
     return false;
   }
   ++failed_;
