@@ -5,4 +5,4 @@
 #include "platform/portable/com_object.h"
 
 inline constexpr HRESULT kTimeoutStatus = static_cast<HRESULT>(0x800705B4u);       // ERROR_TIMEOUT
-inline constexpr HRESULT kInvalidSizeStatus = static_cast<HRESULT>(0x88890011u);   // AUDCLNT_E_INVALID_SIZE
+inline constexpr HRESULT kInvalidSizeStatus = AUDCLNT_E_INVALID_SIZE;

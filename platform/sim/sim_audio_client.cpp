@@ -14,7 +14,6 @@
 namespace sim {
 namespace {
 
-constexpr HRESULT kInvalidSize = static_cast<HRESULT>(0x88890011u);  // AUDCLNT_E_INVALID_SIZE
 constexpr HRESULT kBufferOperationPending = static_cast<HRESULT>(0x8889000Bu);
 constexpr DWORD kKnownStreamFlags = 0x00010000 /* CROSSPROCESS */ | AUDCLNT_STREAMFLAGS_LOOPBACK |
                                     AUDCLNT_STREAMFLAGS_EVENTCALLBACK | 0x00080000 /* NOPERSIST */ |
@@ -105,7 +104,7 @@ class CaptureClient final : public ComObject<IAudioCaptureClient, IID_IAudioCapt
     SIM_SCRIPTED(stream_.endpoint->fail, "ReleaseBuffer");
     if (!stream_.packetOut) return AUDCLNT_E_OUT_OF_ORDER;
     // Releasing 0 frames keeps the packet for the next GetBuffer.
-    if (frames != 0 && frames != stream_.packetOutFrames) return kInvalidSize;
+    if (frames != 0 && frames != stream_.packetOutFrames) return AUDCLNT_E_INVALID_SIZE;
     stream_.packetOut = false;
     if (frames != 0) ++stream_.consumedPackets;
     return scripted.value_or(S_OK);

@@ -192,7 +192,7 @@ TEST_F(CaptureStreams, ClientsRefuseWhatWasapiRefuses) {
   EXPECT_EQ(frames, announced);
   const std::vector<BYTE> first(data, data + frames * micFormat->nBlockAlign);
   EXPECT_EQ(capture->GetBuffer(&data, &frames, &flags, nullptr, nullptr), AUDCLNT_E_OUT_OF_ORDER);
-  EXPECT_EQ(capture->ReleaseBuffer(announced + 1), static_cast<HRESULT>(0x88890011u));
+  EXPECT_EQ(capture->ReleaseBuffer(announced + 1), static_cast<HRESULT>(0x88890009u));
   EXPECT_EQ(capture->ReleaseBuffer(0), S_OK);
   ASSERT_EQ(capture->GetBuffer(&data, &frames, &flags, nullptr, nullptr), S_OK);
   EXPECT_EQ(frames, announced);
