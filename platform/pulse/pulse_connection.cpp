@@ -27,13 +27,11 @@ bool contextFinal(pa_context_state_t state) {
 std::shared_ptr<PulseConnection> PulseConnection::open(HRESULT* status) {
   std::shared_ptr<PulseConnection> connection(new PulseConnection());
   *status = E_OUTOFMEMORY;
-  connection->loop_ = pa_mainloop_new();
-  if (connection->loop_ == nullptr) return nullptr;
   pa_proplist* properties = pa_proplist_new();
   pa_proplist_sets(properties, PA_PROP_APPLICATION_NAME, "audiotap");
   pa_proplist_sets(properties, PA_PROP_APPLICATION_ID, "audiotap");
   connection->context_ =
-      pa_context_new_with_proplist(pa_mainloop_get_api(connection->loop_), "audiotap", properties);
+      pa_context_new_with_proplist(connection->loop_.api(), "audiotap", properties);
   pa_proplist_free(properties);
   if (connection->context_ == nullptr) return nullptr;
 
@@ -59,7 +57,6 @@ PulseConnection::~PulseConnection() {
     pa_context_disconnect(context_);
     pa_context_unref(context_);
   }
-  if (loop_ != nullptr) pa_mainloop_free(loop_);
 }
 
 bool PulseConnection::alive() const { return pa_context_get_state(context_) == PA_CONTEXT_READY; }
@@ -69,7 +66,7 @@ void PulseConnection::pump() {
   // dispatches may make more ready (a reply read, a write queued), so go on
   // until a round finds nothing.
   for (int round = 0; round < kMostPumpRounds; ++round)
-    if (pa_mainloop_iterate(loop_, 0, nullptr) <= 0) break;
+    if (loop_.iterate(0) == 0) break;
   lastPumpNs_ = monotonicNs();
 }
 
@@ -91,9 +88,7 @@ bool PulseConnection::waitUntil(const std::function<bool()>& done, int timeoutMs
     if (now >= deadline) break;
     // Sleeps in poll until the server answers or the deadline comes; a
     // signal only makes it look again.
-    if (pa_mainloop_prepare(loop_, static_cast<int>(deadline - now)) < 0 || pa_mainloop_poll(loop_) < 0 ||
-        pa_mainloop_dispatch(loop_) < 0)
-      break;
+    loop_.iterate(static_cast<long long>(deadline - now));
   }
   lastPumpNs_ = monotonicNs();
   return result;

@@ -1,5 +1,5 @@
 // One connection to the PulseAudio (or pipewire-pulse) server on a main loop
-// of our own that no thread runs: what the server sends waits in the socket
+// that no thread runs (PollLoop): what the server sends waits in the socket
 // until a call from the capture loop reads it, as a WASAPI packet waits for
 // GetBuffer. So nothing wakes between two passes of the loop, and no call
 // waits for another thread. Every object that talks to the server shares it;
@@ -13,6 +13,7 @@
 #include <memory>
 
 #include "endpoints/core_audio.h"
+#include "platform/pulse/poll_loop.h"
 
 class PulseConnection {
  public:
@@ -46,7 +47,7 @@ class PulseConnection {
  private:
   PulseConnection() = default;
 
-  pa_mainloop* loop_ = nullptr;
+  PollLoop loop_;
   pa_context* context_ = nullptr;
   std::int64_t lastPumpNs_ = -1;
 };
