@@ -15,18 +15,7 @@ constexpr HRESULT kExclusiveModeNotAllowed = static_cast<HRESULT>(0x8889000Eu); 
 constexpr REFERENCE_TIME kPeriod = 100000;      // 10 ms, the shared-mode period WASAPI reports
 constexpr REFERENCE_TIME kMinimumBuffer = 200000;  // 20 ms: two periods
 
-void onStreamState(pa_stream*, void* connection) { static_cast<PulseConnection*>(connection)->wake(); }
-
-struct CorkResult {
-  PulseConnection* connection;
-  bool succeeded = false;
-};
-
-void onCorked(pa_stream*, int success, void* userdata) {
-  auto* result = static_cast<CorkResult*>(userdata);
-  result->succeeded = success != 0;
-  result->connection->wake();
-}
+void onCorked(pa_stream*, int success, void* succeeded) { *static_cast<bool*>(succeeded) = success != 0; }
 
 HRESULT statusOfServerError(int error) {
   switch (error) {
@@ -57,20 +46,16 @@ class PulseCaptureClient final : public ComObject<IAudioCaptureClient, IID_IAudi
  public:
   explicit PulseCaptureClient(std::shared_ptr<CaptureStream> stream) : stream_(std::move(stream)) {}
 
-  // A stream or server that has died reports one period's worth of frames
-  // here, so that the caller goes on to GetBuffer and learns there that the
-  // device is gone: the connection never comes back, and endless silence
-  // would hide that from whoever reads the stream.
+  // Whatever the server has sent is read here, from the capture loop's own
+  // thread. A stream whose device or server is gone answers as WASAPI does:
+  // AUDCLNT_E_DEVICE_INVALIDATED or AUDCLNT_E_SERVICE_NOT_RUNNING, from then
+  // on.
   HRESULT STDMETHODCALLTYPE GetNextPacketSize(UINT32* frames) override {
     if (frames == nullptr) return E_POINTER;
+    *frames = 0;
     CaptureStream& s = *stream_;
-    if (!s.packetHeld) {
-      PulseConnection::Lock lock(*s.connection);
-      if (!s.fetchPacket()) {
-        *frames = s.framesPerPeriod;
-        return S_OK;
-      }
-    }
+    const HRESULT status = s.fetchPacket();
+    if (FAILED(status)) return status;
     *frames = s.packetHeld ? s.packetFrames : 0;
     return S_OK;
   }
@@ -83,10 +68,8 @@ class PulseCaptureClient final : public ComObject<IAudioCaptureClient, IID_IAudi
     *flags = 0;
     CaptureStream& s = *stream_;
     if (s.packetOut) return AUDCLNT_E_OUT_OF_ORDER;
-    if (!s.packetHeld) {
-      PulseConnection::Lock lock(*s.connection);
-      if (!s.fetchPacket()) return AUDCLNT_E_DEVICE_INVALIDATED;
-    }
+    const HRESULT status = s.fetchPacket();
+    if (FAILED(status)) return status;
     if (!s.packetHeld) return AUDCLNT_S_BUFFER_EMPTY;
     *data = const_cast<BYTE*>(s.packetData);
     *frames = s.packetFrames;
@@ -156,12 +139,10 @@ class PulseAudioClient final : public ComObject<IAudioClient, IID_IAudioClient, 
                                                       PA_STREAM_DONT_MOVE | PA_STREAM_NO_REMAP_CHANNELS |
                                                       PA_STREAM_NO_REMIX_CHANNELS);
 
-    PulseConnection::Lock lock(*connection_);
     if (!connection_->alive()) return AUDCLNT_E_SERVICE_NOT_RUNNING;
     pa_stream* stream =
         pa_stream_new(connection_->context(), loopback ? "loopback capture" : "capture", &sampleSpec, &channelMap);
     if (stream == nullptr) return statusOfServerError(pa_context_errno(connection_->context()));
-    pa_stream_set_state_callback(stream, onStreamState, connection_.get());
     HRESULT status = S_OK;
     if (pa_stream_connect_record(stream, sourceName.c_str(), &attributes, flags) < 0) {
       status = statusOfServerError(pa_context_errno(connection_->context()));
@@ -177,7 +158,6 @@ class PulseAudioClient final : public ComObject<IAudioClient, IID_IAudioClient, 
                          : (connection_->alive() ? kTimeoutStatus : AUDCLNT_E_SERVICE_NOT_RUNNING);
     }
     if (FAILED(status)) {
-      pa_stream_set_state_callback(stream, nullptr, nullptr);
       if (pa_stream_get_state(stream) != PA_STREAM_UNCONNECTED) pa_stream_disconnect(stream);
       pa_stream_unref(stream);
       return status;
@@ -209,8 +189,9 @@ class PulseAudioClient final : public ComObject<IAudioClient, IID_IAudioClient, 
     if (!initialized_) return AUDCLNT_E_NOT_INITIALIZED;
     *frames = 0;
     if (stream_ == nullptr) return S_OK;
-    PulseConnection::Lock lock(*connection_);
-    if (!stream_->usable()) return AUDCLNT_E_DEVICE_INVALIDATED;
+    connection_->pumpIfStale();
+    const HRESULT status = stream_->health();
+    if (FAILED(status)) return status;
     const std::size_t readable = pa_stream_readable_size(stream_->stream);
     if (readable != static_cast<std::size_t>(-1)) *frames = static_cast<UINT32>(readable / stream_->frameBytes);
     return S_OK;
@@ -244,12 +225,16 @@ class PulseAudioClient final : public ComObject<IAudioClient, IID_IAudioClient, 
     if (!initialized_) return AUDCLNT_E_NOT_INITIALIZED;
     if (running_) return AUDCLNT_E_NOT_STOPPED;
     if (stream_ != nullptr) {
-      PulseConnection::Lock lock(*connection_);
-      if (!stream_->usable()) return AUDCLNT_E_DEVICE_INVALIDATED;
-      CorkResult result{connection_.get()};
-      pa_operation* operation = pa_stream_cork(stream_->stream, 0, onCorked, &result);
+      connection_->pump();
+      HRESULT status = stream_->health();
+      if (FAILED(status)) return status;
+      bool succeeded = false;
+      pa_operation* operation = pa_stream_cork(stream_->stream, 0, onCorked, &succeeded);
       const bool finished = connection_->finish(operation, kServerReplyTimeoutMs);
-      if (!finished || !result.succeeded) return stream_->usable() ? kTimeoutStatus : AUDCLNT_E_DEVICE_INVALIDATED;
+      if (!finished || !succeeded) {
+        status = stream_->health();
+        return FAILED(status) ? status : kTimeoutStatus;
+      }
     }
     running_ = true;
     return S_OK;
@@ -261,10 +246,11 @@ class PulseAudioClient final : public ComObject<IAudioClient, IID_IAudioClient, 
     running_ = false;
     if (stream_ != nullptr) {
       // Not waited for: the stream stops delivering once the server has it.
-      PulseConnection::Lock lock(*connection_);
-      if (stream_->usable()) {
+      // The pump only sends the request on its way.
+      if (SUCCEEDED(stream_->health())) {
         pa_operation* operation = pa_stream_cork(stream_->stream, 1, nullptr, nullptr);
         if (operation != nullptr) pa_operation_unref(operation);
+        connection_->pump();
       }
     }
     return S_OK;

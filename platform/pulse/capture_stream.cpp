@@ -31,20 +31,24 @@ CaptureStream::CaptureStream(std::shared_ptr<PulseConnection> connectionIn, pa_s
 }
 
 CaptureStream::~CaptureStream() {
-  PulseConnection::Lock lock(*connection);
-  pa_stream_set_state_callback(stream, nullptr, nullptr);
   if (pa_stream_get_state(stream) == PA_STREAM_READY) pa_stream_disconnect(stream);
   pa_stream_unref(stream);
 }
 
-bool CaptureStream::usable() const {
-  return connection->alive() && pa_stream_get_state(stream) == PA_STREAM_READY;
+HRESULT CaptureStream::health() const {
+  // A dead connection fails its streams too; it is the one to report.
+  if (!connection->alive()) return AUDCLNT_E_SERVICE_NOT_RUNNING;
+  if (pa_stream_get_state(stream) != PA_STREAM_READY) return AUDCLNT_E_DEVICE_INVALIDATED;
+  return S_OK;
 }
 
-bool CaptureStream::fetchPacket() {
-  if (packetHeld) return true;
-  if (!usable()) return false;
-  return paced_ ? fetchPaced() : fetchFragment();
+HRESULT CaptureStream::fetchPacket() {
+  if (packetHeld) return S_OK;
+  connection->pumpIfStale();
+  const HRESULT status = health();
+  if (FAILED(status)) return status;
+  // A stream in working order refuses a peek only when it is broken.
+  return (paced_ ? fetchPaced() : fetchFragment()) ? S_OK : AUDCLNT_E_DEVICE_INVALIDATED;
 }
 
 void CaptureStream::consumePacket() {

@@ -1,7 +1,7 @@
 // One PulseAudio record stream and the packet the capture client is handing
-// out. A packet is a copy of stream data, taken and dropped from the stream
-// under the main loop's lock, so that what the caller reads never depends on
-// the server staying alive while it reads.
+// out. A packet is a copy of stream data, taken and dropped from the stream at
+// once, so that what the caller reads never depends on the server staying
+// alive while it reads.
 //
 // Most sources hand over a fragment every 10 ms or so, and each fragment is
 // one packet. A source with a long fixed latency (a tunnel, module-sine-source)
@@ -29,11 +29,13 @@ struct CaptureStream {
   CaptureStream(const CaptureStream&) = delete;
   CaptureStream& operator=(const CaptureStream&) = delete;
 
-  // With the lock held: the connection and the stream both still work.
-  bool usable() const;
-  // With the lock held: takes the next packet unless one is already held.
-  // False when the stream or the connection has died.
-  bool fetchPacket();
+  // S_OK while the connection and the stream both work, as of the last
+  // pump; else what WASAPI answers for a lost device or a stopped service.
+  HRESULT health() const;
+  // Reads what the server has sent (unless that was done a moment ago) and
+  // takes the next packet, unless one is already held. Fails, with
+  // health(), once the stream or the connection has died.
+  HRESULT fetchPacket();
 
   std::shared_ptr<PulseConnection> connection;
   pa_stream* stream;

@@ -1,22 +1,21 @@
 #include "platform/pulse/pulse_connection.h"
 
+#include <time.h>
+
 #include "platform/pulse/com_object.h"
 
 namespace {
 
-void onContextState(pa_context*, void* connection) { static_cast<PulseConnection*>(connection)->wake(); }
+// A pump stops after this many rounds even if every round found something,
+// so that a server sending without pause cannot hold the capture loop.
+constexpr int kMostPumpRounds = 64;
+// Two pumps closer than this find nothing new worth a system call.
+constexpr std::int64_t kPumpFreshNs = 1'000'000;
 
-void onOperationState(pa_operation*, void* connection) { static_cast<PulseConnection*>(connection)->wake(); }
-
-struct Deadline {
-  PulseConnection* connection;
-  bool passed = false;
-};
-
-void onDeadline(pa_mainloop_api*, pa_time_event*, const struct timeval*, void* userdata) {
-  auto* deadline = static_cast<Deadline*>(userdata);
-  deadline->passed = true;
-  deadline->connection->wake();
+std::int64_t monotonicNs() {
+  timespec now{};
+  clock_gettime(CLOCK_MONOTONIC, &now);
+  return static_cast<std::int64_t>(now.tv_sec) * 1'000'000'000 + now.tv_nsec;
 }
 
 bool contextFinal(pa_context_state_t state) {
@@ -28,75 +27,77 @@ bool contextFinal(pa_context_state_t state) {
 std::shared_ptr<PulseConnection> PulseConnection::open(HRESULT* status) {
   std::shared_ptr<PulseConnection> connection(new PulseConnection());
   *status = E_OUTOFMEMORY;
-  connection->loop_ = pa_threaded_mainloop_new();
-  if (connection->loop_ == nullptr) return nullptr;
   pa_proplist* properties = pa_proplist_new();
   pa_proplist_sets(properties, PA_PROP_APPLICATION_NAME, "audiotap");
   pa_proplist_sets(properties, PA_PROP_APPLICATION_ID, "audiotap");
   connection->context_ =
-      pa_context_new_with_proplist(pa_threaded_mainloop_get_api(connection->loop_), "audiotap", properties);
+      pa_context_new_with_proplist(connection->loop_.api(), "audiotap", properties);
   pa_proplist_free(properties);
   if (connection->context_ == nullptr) return nullptr;
-  pa_context_set_state_callback(connection->context_, onContextState, connection.get());
 
   *status = AUDCLNT_E_SERVICE_NOT_RUNNING;
   if (pa_context_connect(connection->context_, nullptr, PA_CONTEXT_NOAUTOSPAWN, nullptr) < 0) return nullptr;
-  if (pa_threaded_mainloop_start(connection->loop_) < 0) return nullptr;
-  bool ready = false;
-  {
-    Lock lock(*connection);
-    bool timedOut = !connection->waitUntil(
-        [&] {
-          const pa_context_state_t state = pa_context_get_state(connection->context_);
-          return state == PA_CONTEXT_READY || contextFinal(state);
-        },
-        kServerReplyTimeoutMs);
-    ready = pa_context_get_state(connection->context_) == PA_CONTEXT_READY;
-    if (timedOut && !ready) *status = kTimeoutStatus;
+  const bool timedOut = !connection->waitUntil(
+      [&] {
+        const pa_context_state_t state = pa_context_get_state(connection->context_);
+        return state == PA_CONTEXT_READY || contextFinal(state);
+      },
+      kServerReplyTimeoutMs);
+  const bool ready = pa_context_get_state(connection->context_) == PA_CONTEXT_READY;
+  if (!ready) {
+    if (timedOut) *status = kTimeoutStatus;
+    return nullptr;
   }
-  if (!ready) return nullptr;
   *status = S_OK;
   return connection;
 }
 
 PulseConnection::~PulseConnection() {
-  if (loop_ != nullptr) pa_threaded_mainloop_stop(loop_);
   if (context_ != nullptr) {
-    pa_context_set_state_callback(context_, nullptr, nullptr);
     pa_context_disconnect(context_);
     pa_context_unref(context_);
   }
-  if (loop_ != nullptr) pa_threaded_mainloop_free(loop_);
 }
 
 bool PulseConnection::alive() const { return pa_context_get_state(context_) == PA_CONTEXT_READY; }
 
+void PulseConnection::pump() {
+  // One round polls without a timeout and dispatches what is ready; what it
+  // dispatches may make more ready (a reply read, a write queued), so go on
+  // until a round finds nothing.
+  for (int round = 0; round < kMostPumpRounds; ++round)
+    if (loop_.iterate(0) == 0) break;
+  lastPumpNs_ = monotonicNs();
+}
+
+void PulseConnection::pumpIfStale() {
+  if (lastPumpNs_ < 0 || monotonicNs() - lastPumpNs_ >= kPumpFreshNs) pump();
+}
+
 bool PulseConnection::waitUntil(const std::function<bool()>& done, int timeoutMs) {
-  Deadline deadline{this};
-  pa_time_event* timer =
-      pa_context_rttime_new(context_, pa_rtclock_now() + static_cast<pa_usec_t>(timeoutMs) * PA_USEC_PER_MSEC,
-                            onDeadline, &deadline);
+  const pa_usec_t deadline = pa_rtclock_now() + static_cast<pa_usec_t>(timeoutMs) * PA_USEC_PER_MSEC;
   bool result = false;
   for (;;) {
     if (done()) {
       result = true;
       break;
     }
-    const pa_context_state_t state = pa_context_get_state(context_);
     // Before the connection is up, its failure is what the caller waits for.
-    if (contextFinal(state) || deadline.passed || timer == nullptr) break;
-    pa_threaded_mainloop_wait(loop_);
+    if (contextFinal(pa_context_get_state(context_))) break;
+    const pa_usec_t now = pa_rtclock_now();
+    if (now >= deadline) break;
+    // Sleeps in poll until the server answers or the deadline comes; a
+    // signal only makes it look again.
+    loop_.iterate(static_cast<long long>(deadline - now));
   }
-  if (timer != nullptr) pa_threaded_mainloop_get_api(loop_)->time_free(timer);
+  lastPumpNs_ = monotonicNs();
   return result;
 }
 
 bool PulseConnection::finish(pa_operation* operation, int timeoutMs) {
   if (operation == nullptr) return false;
-  pa_operation_set_state_callback(operation, onOperationState, this);
   const bool done =
       waitUntil([operation] { return pa_operation_get_state(operation) != PA_OPERATION_RUNNING; }, timeoutMs);
-  pa_operation_set_state_callback(operation, nullptr, nullptr);
   if (pa_operation_get_state(operation) == PA_OPERATION_RUNNING) pa_operation_cancel(operation);
   pa_operation_unref(operation);
   return done;

@@ -1,14 +1,19 @@
-// One connection to the PulseAudio (or pipewire-pulse) server, served by a
-// threaded main loop so that no call from the capture loop's thread waits for
-// the server. Every object that talks to the server shares it.
+// One connection to the PulseAudio (or pipewire-pulse) server on a main loop
+// that no thread runs (PollLoop): what the server sends waits in the socket
+// until a call from the capture loop reads it, as a WASAPI packet waits for
+// GetBuffer. So nothing wakes between two passes of the loop, and no call
+// waits for another thread. Every object that talks to the server shares it;
+// all of them are used from one thread.
 #pragma once
 
 #include <pulse/pulseaudio.h>
 
+#include <cstdint>
 #include <functional>
 #include <memory>
 
 #include "endpoints/core_audio.h"
+#include "platform/pulse/poll_loop.h"
 
 class PulseConnection {
  public:
@@ -21,30 +26,20 @@ class PulseConnection {
   PulseConnection& operator=(const PulseConnection&) = delete;
 
   pa_context* context() const { return context_; }
-  pa_threaded_mainloop* loop() const { return loop_; }
 
-  // Holds the main loop's lock: every libpulse call outside a callback needs it.
-  class Lock {
-   public:
-    explicit Lock(const PulseConnection& connection) : loop_(connection.loop_) { pa_threaded_mainloop_lock(loop_); }
-    ~Lock() { pa_threaded_mainloop_unlock(loop_); }
-    Lock(const Lock&) = delete;
-    Lock& operator=(const Lock&) = delete;
-
-   private:
-    pa_threaded_mainloop* loop_;
-  };
-
-  // With the lock held: whether the server connection still works.
+  // Whether the server connection still works, as of the last dispatch.
   bool alive() const;
 
-  // With the lock held: waits until done() is true, the connection dies or
-  // timeoutMs passes. True only when done() became true. Callbacks that change
-  // what done() looks at must call wake().
-  bool waitUntil(const std::function<bool()>& done, int timeoutMs);
+  // Reads and dispatches everything the server has sent, and sends what is
+  // queued for it, without waiting.
+  void pump();
+  // The same, unless a pump finished a moment ago: one drain pass asks for
+  // packets several times, and the server sends only every few milliseconds.
+  void pumpIfStale();
 
-  // From a callback (main loop thread): lets waitUntil look again.
-  void wake() { pa_threaded_mainloop_signal(loop_, 0); }
+  // Runs the loop, sleeping in poll, until done() is true, the connection
+  // dies or timeoutMs passes. True only when done() became true.
+  bool waitUntil(const std::function<bool()>& done, int timeoutMs);
 
   // Waits for an operation to finish; unreferences it either way.
   bool finish(pa_operation* operation, int timeoutMs);
@@ -52,8 +47,9 @@ class PulseConnection {
  private:
   PulseConnection() = default;
 
-  pa_threaded_mainloop* loop_ = nullptr;
+  PollLoop loop_;
   pa_context* context_ = nullptr;
+  std::int64_t lastPumpNs_ = -1;
 };
 
 // Long enough for a busy server, short enough that set-up never appears hung.

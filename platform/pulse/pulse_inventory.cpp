@@ -3,7 +3,6 @@
 namespace {
 
 struct Query {
-  PulseConnection* connection;
   Inventory* inventory;
   int pending = 3;
   bool failed = false;
@@ -12,7 +11,6 @@ struct Query {
 void finishPart(Query* query, bool failed) {
   query->failed = query->failed || failed;
   --query->pending;
-  query->connection->wake();
 }
 
 EndpointInfo describe(EDataFlow flow, const char* name, const char* description, const pa_sample_spec& sampleSpec,
@@ -82,8 +80,7 @@ const EndpointInfo* Inventory::find(const std::string& name) const {
 
 bool readInventory(PulseConnection& connection, Inventory* inventory) {
   *inventory = Inventory{};
-  Query query{&connection, inventory};
-  PulseConnection::Lock lock(connection);
+  Query query{inventory};
   if (!connection.alive()) return false;
   pa_operation* operations[] = {
       pa_context_get_server_info(connection.context(), onServer, &query),

@@ -33,7 +33,7 @@ struct Inventory {
   const EndpointInfo* find(const std::string& name) const;
 };
 
-// With the connection unlocked. False when the server does not answer.
+// False when the server does not answer in time.
 bool readInventory(PulseConnection& connection, Inventory* inventory);
 
 // Active, unless the device has an active port that is known to be unavailable

@@ -71,7 +71,13 @@ Captured drainFor(IAudioCaptureClient* capture, const WAVEFORMATEX& format, int 
   while (std::chrono::steady_clock::now() < end) {
     Sleep(10);
     UINT32 announced = 0;
-    while (SUCCEEDED(capture->GetNextPacketSize(&announced)) && announced > 0) {
+    for (;;) {
+      const HRESULT next = capture->GetNextPacketSize(&announced);
+      if (FAILED(next)) {
+        captured.lost = next;
+        return captured;
+      }
+      if (announced == 0) break;
       BYTE* data = nullptr;
       UINT32 frames = 0;
       DWORD flags = 0;

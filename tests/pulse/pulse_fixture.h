@@ -61,11 +61,12 @@ struct Captured {
   std::uint64_t frames = 0;
   int packets = 0;
   HRESULT failure = S_OK;       // the first failing GetBuffer
+  HRESULT lost = S_OK;          // the first failing GetNextPacketSize
   bool sizeMismatch = false;    // GetNextPacketSize announced another count than GetBuffer gave
   double longestGapSeconds = 0;  // between two packets, after the first
 };
 // Drains the stream every 10 ms for the given time, as the capture loop does;
-// stops early at a failing GetBuffer. When waitForData is set, the time counts
+// stops early at a failing GetNextPacketSize or GetBuffer. When waitForData is set, the time counts
 // from the first packet, which may take a while: a null sink that nobody
 // asked for low latency yet renders in blocks of up to two seconds.
 inline constexpr int kFirstDataWaitSeconds = 4;
