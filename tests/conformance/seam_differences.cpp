@@ -4,9 +4,6 @@
 #include "tests/conformance/seam_check.h"
 
 const SeamDifference kSeamDifferences[] = {
-    {"pulse", "device.removed", "GetNextPacketSize within 3 s of the removal", "S_OK for 3 s",
-     "until the Linux platform reports it: today it announces a packet and the GetBuffer that follows fails with "
-     "AUDCLNT_E_DEVICE_INVALIDATED"},
     {"wine10", "initialize.other-rate", "Initialize(SHARED, 0, ...) with the mix format at another rate", "S_OK",
      "Wine hands a shared stream of any rate to PulseAudio, which resamples it; the logic always passes the mix "
      "format, so it never meets this"},
