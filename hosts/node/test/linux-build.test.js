@@ -50,3 +50,26 @@ for (const stopBy of ['signal', 'closeOutput']) {
     assert.ok((await pcm).length >= 2 * 16000 * 0.8);
   });
 }
+
+// The Windows build under Wine 10 (tools/wine10), stopped as a host on
+// Windows stops it: by closing its standard output.
+const repository = path.resolve(__dirname, '../../..');
+const windowsBinary = path.join(repository, 'build/windows-mingw/audiotap.exe');
+const wineRoot = process.env.AUDIOTAP_WINE10_ROOT || '/var/cache/audiotap/wine10-root';
+const skipWine = skip || (!(fs.existsSync(windowsBinary) && fs.existsSync(path.join(wineRoot, 'usr/bin/wine')))
+  && 'needs build/windows-mingw/audiotap.exe and the Wine 10 root');
+
+test('stop() by closeOutput ends a Windows run in order (Wine 10)', { skip: skipWine, timeout: 120000 }, async () => {
+  // A launcher that becomes the Wine process itself, as the .exe is on Windows.
+  const launcher = path.join(fs.mkdtempSync(path.join(os.tmpdir(), 'audiotap-node-wine-')), 'audiotap');
+  fs.writeFileSync(launcher, `#!/bin/sh\nexec '${repository}/tools/wine10' wine '${windowsBinary}' "$@"\n`, { mode: 0o755 });
+  const capture = startCapture({ mic: 'default', binary: launcher, env, stopBy: 'closeOutput', stopTimeoutMs: 10000 });
+  const pcm = collect(capture.pcm);
+  await Promise.race([once(capture, 'started'), capture.exited]);
+  await new Promise((resolve) => setTimeout(resolve, 1000));
+  const exit = await capture.stop();
+  assert.equal(exit.code, 0, JSON.stringify(exit));
+  assert.equal(exit.stopped, true);
+  assert.ok((await pcm).length >= 2 * 16000 * 0.8);
+  fs.rmSync(path.dirname(launcher), { recursive: true, force: true });
+});

@@ -61,3 +61,29 @@ def test_stop_ends_a_linux_run_in_order(server_env, stop_by):
     exit = capture.stop()
     assert exit.code == OK and exit.stopped, exit
     assert sum(map(len, received)) >= 2 * 16000 * 0.8
+
+
+REPOSITORY = pathlib.Path(__file__).resolve().parents[3]
+WINDOWS = REPOSITORY / "build/windows-mingw/audiotap.exe"
+WINE10_ROOT = pathlib.Path(os.environ.get("AUDIOTAP_WINE10_ROOT", "/var/cache/audiotap/wine10-root"))
+
+
+@pytest.mark.skipif(not WINDOWS.exists() or not (WINE10_ROOT / "usr/bin/wine").exists(),
+                    reason="needs build/windows-mingw/audiotap.exe and the Wine 10 root")
+def test_stop_by_closing_output_ends_a_windows_run_in_order(server_env, tmp_path):
+    """The Windows build under Wine 10, stopped as a host on Windows stops it."""
+    launcher = tmp_path / "audiotap"  # becomes the Wine process itself, as the .exe is on Windows
+    launcher.write_text(f"#!/bin/sh\nexec '{REPOSITORY}/tools/wine10' wine '{WINDOWS}' \"$@\"\n")
+    launcher.chmod(0o755)
+    received = []
+    capture = audiotap.start_capture("default", binary=str(launcher), env=server_env, on_data=received.append,
+                                     stop_by="close_output", stop_timeout=10)
+    deadline = time.monotonic() + 60
+    while not any(isinstance(e, Started) for e in capture.events) and time.monotonic() < deadline:
+        if capture.exit is not None:
+            break
+        time.sleep(0.01)
+    time.sleep(1)
+    exit = capture.stop()
+    assert exit.code == OK and exit.stopped, exit
+    assert sum(map(len, received)) >= 2 * 16000 * 0.8
