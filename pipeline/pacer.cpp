@@ -30,12 +30,30 @@ void limitBacklog(SampleRing& ring, std::int64_t batchFrames) {
   }
 }
 
+// Judged after the drains of a pass that writes. A ring with nothing unread
+// means the drain pushed nothing (a push always leaves a sample unread): the
+// source has not started yet or has paused. Reading it the moment it comes
+// back would leave it no cushion, and every packet that came a little late
+// would put silence inside its signal. So it stays silent, its samples kept,
+// until it still holds the full holdback after this write: it then trails the
+// clock as a source that delivered from the origin does.
+bool stillIdle(bool idle, const SampleRing& ring, std::int64_t batchFrames) {
+  const std::int64_t unread = ring.writeCount - ring.readCount;
+  if (unread == 0) return true;
+  return idle && unread < batchFrames + kHoldbackFrames;
+}
+
 // Returns false when standard output took less than the whole batch.
-bool writeBatch(SlotTable& table, int slotCount, OutputFrameBuffer& output, std::int64_t batchFrames) {
-  for (int s = 0; s < slotCount; ++s) limitBacklog(table.entries[s].ring, batchFrames);
+bool writeBatch(SlotTable& table, int slotCount, bool (&slotIdle)[kMaxSlots], OutputFrameBuffer& output,
+                std::int64_t batchFrames) {
+  for (int s = 0; s < slotCount; ++s) {
+    SampleRing& ring = table.entries[s].ring;
+    slotIdle[s] = stillIdle(slotIdle[s], ring, batchFrames);
+    if (!slotIdle[s]) limitBacklog(ring, batchFrames);
+  }
   std::int16_t* sample = output.samples;
   for (std::int64_t f = 0; f < batchFrames; ++f) {
-    for (int s = 0; s < slotCount; ++s) *sample++ = takeSample(table.entries[s].ring);
+    for (int s = 0; s < slotCount; ++s) *sample++ = slotIdle[s] ? 0 : takeSample(table.entries[s].ring);
   }
   const std::size_t frameBytes = sizeof(std::int16_t) * static_cast<std::size_t>(slotCount);
   const std::size_t frames = static_cast<std::size_t>(batchFrames);
@@ -57,6 +75,7 @@ void startClock(PacerState& pacer) {
   QueryPerformanceCounter(&value);
   pacer.clockOrigin = value.QuadPart;
   pacer.framesWritten = 0;
+  for (bool& idle : pacer.slotIdle) idle = false;
 }
 
 void runPacer(SlotTable& table, int slotCount, PacerState& pacer, OutputFrameBuffer& output,
@@ -71,7 +90,7 @@ void runPacer(SlotTable& table, int slotCount, PacerState& pacer, OutputFrameBuf
     if (excessFrames > 0) {
       const std::int64_t batchFrames = excessFrames < kMaxBatchFrames ? excessFrames : kMaxBatchFrames;
       // A reader that has gone away ends the run in order, without a fault.
-      if (!writeBatch(table, slotCount, output, batchFrames)) break;
+      if (!writeBatch(table, slotCount, pacer.slotIdle, output, batchFrames)) break;
       pacer.framesWritten += batchFrames;
     }
     stopping = stopFlag.load() != 0;

@@ -11,6 +11,10 @@ struct PacerState {
   std::int64_t clockFrequency;
   std::int64_t clockOrigin;
   std::int64_t framesWritten;
+  // Per slot, in table order: the source was found with nothing to give in a
+  // pass that wrote (not started yet, or paused), so it contributes silence
+  // until it has its cushion again.
+  bool slotIdle[kMaxSlots];
 };
 
 void startClock(PacerState& pacer);

@@ -2,11 +2,13 @@
 // client. A started stream has delivered floor(elapsed seconds x rate) frames
 // of its signal, by the virtual clock, in packets of packetFrames, and holds
 // at most 200 ms of them: older packets are lost, as in a shared-mode buffer
-// nobody reads.
+// nobody reads. The endpoint's delivery timing may hold packets back or lose them.
+#include <cstdint>
 #include <cstring>
 #include <vector>
 
 #include "platform/portable/com_object.h"
+#include "platform/sim/sim_delivery_timing.h"
 #include "platform/sim/sim_objects.h"
 #include "platform/sim/sim_signal.h"
 #include "platform/sim/virtual_clock.h"
@@ -33,6 +35,7 @@ struct Stream {
   bool packetOut = false;            // GetBuffer handed one out, not yet released
   UINT32 packetOutFrames = 0;
   std::vector<BYTE> packet;
+  std::uint64_t delaySeed = 0;
 
   std::int64_t deliveredFrames() const {
     if (!everStarted) return 0;
@@ -47,12 +50,39 @@ struct Stream {
     return packets > 0 ? packets : 1;
   }
 
-  // Packets complete and not yet read; the ones beyond what the buffer holds are lost.
-  std::int64_t readyPackets() {
+  // Packets complete and not yet read; the ones beyond what the buffer holds
+  // are lost. Counts no further than atMost when the endpoint has a timing.
+  std::int64_t readyPackets(std::int64_t atMost = INT64_MAX) {
     if (endpoint->signal.kind == SignalKind::none) return 0;
     const std::int64_t complete = deliveredFrames() / endpoint->packetFrames;
     if (complete - consumedPackets > heldPacketLimit()) consumedPackets = complete - heldPacketLimit();
-    return complete - consumedPackets;
+    if (deliversWhenDue(endpoint->timing)) return complete - consumedPackets;
+    return timedReadyPackets(complete, atMost);
+  }
+
+  // Virtual time at which the packet with this index is complete.
+  std::int64_t packetDueTicks(std::int64_t index) const {
+    const auto scaled = static_cast<__int128>(index + 1) * endpoint->packetFrames * kSimClockFrequency;
+    const auto rate = static_cast<__int128>(endpoint->format.rate);
+    return startTicks + static_cast<std::int64_t>((scaled + rate - 1) / rate);
+  }
+
+  // The complete packets that the endpoint's timing has let out by now, in
+  // order; those due while it is quiet are lost when the reader reaches them.
+  std::int64_t timedReadyPackets(std::int64_t complete, std::int64_t atMost) {
+    const std::int64_t now = simClockTicks();
+    std::int64_t ready = 0;
+    for (std::int64_t index = consumedPackets; index < complete && ready < atMost; ++index) {
+      const std::int64_t due = packetDueTicks(index);
+      if (packetWithheld(endpoint->timing, due)) {
+        if (ready > 0) break;
+        ++consumedPackets;
+        continue;
+      }
+      if (due + packetDelayTicks(endpoint->timing, delaySeed, index) > now) break;
+      ++ready;
+    }
+    return ready;
   }
 
   void fillPacket() {
@@ -87,7 +117,7 @@ class CaptureClient final : public ComObject<IAudioCaptureClient, IID_IAudioCapt
     *flags = 0;
     SIM_SCRIPTED(stream_.endpoint->fail, "GetBuffer");
     if (stream_.packetOut) return AUDCLNT_E_OUT_OF_ORDER;
-    if (stream_.readyPackets() == 0) return AUDCLNT_S_BUFFER_EMPTY;
+    if (stream_.readyPackets(1) == 0) return AUDCLNT_S_BUFFER_EMPTY;
     stream_.fillPacket();
     stream_.packetOut = true;
     stream_.packetOutFrames = stream_.endpoint->packetFrames;
@@ -115,7 +145,7 @@ class CaptureClient final : public ComObject<IAudioCaptureClient, IID_IAudioCapt
     *frames = 0;
     SIM_SCRIPTED(stream_.endpoint->fail, "GetNextPacketSize");
     if (const auto lost = lossOf(*stream_.endpoint, simClockTicks())) return *lost;
-    if (stream_.readyPackets() > 0) *frames = stream_.endpoint->packetFrames;
+    if (stream_.readyPackets(1) > 0) *frames = stream_.endpoint->packetFrames;
     return scripted.value_or(S_OK);
   }
 
@@ -126,7 +156,10 @@ class CaptureClient final : public ComObject<IAudioCaptureClient, IID_IAudioCapt
 
 class AudioClient final : public ComObject<IAudioClient, IID_IAudioClient, AudioClient> {
  public:
-  explicit AudioClient(const Endpoint& endpoint) { stream_.endpoint = &endpoint; }
+  explicit AudioClient(const Endpoint& endpoint) {
+    stream_.endpoint = &endpoint;
+    stream_.delaySeed = delaySeedOf(endpoint);
+  }
 
   HRESULT STDMETHODCALLTYPE Initialize(AUDCLNT_SHAREMODE shareMode, DWORD streamFlags, REFERENCE_TIME bufferDuration,
                                        REFERENCE_TIME periodicity, const WAVEFORMATEX* format, LPCGUID) override {

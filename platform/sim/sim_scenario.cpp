@@ -154,6 +154,27 @@ void parseLoss(const json& object, const std::string& where, Endpoint& endpoint)
   if (object.contains("lostStatus")) endpoint.lostStatus = parseStatus(object.at("lostStatus"), where + ".lostStatus");
 }
 
+DeliveryTiming parseDeliveryTiming(const json& object, const std::string& where) {
+  constexpr std::int64_t kLatestMs = INT64_MAX / kSimClockFrequency;
+  DeliveryTiming timing;
+  timing.startAtMs = integerAt(object, "startAtMs", where, 0, kLatestMs, 0);
+  timing.jitterMs = integerAt(object, "jitterMs", where, 0, 60'000, 0);
+  if (!object.contains("pauses")) return timing;
+  const json& pauses = object.at("pauses");
+  if (!pauses.is_array()) reject(where + ".pauses", "must be a list of [fromMs, toMs]");
+  for (std::size_t i = 0; i < pauses.size(); ++i) {
+    const std::string at = where + ".pauses[" + std::to_string(i) + "]";
+    const json& pause = pauses[i];
+    if (!pause.is_array() || pause.size() != 2 || !pause[0].is_number_integer() || !pause[1].is_number_integer())
+      reject(at, "must be [fromMs, toMs], two integers");
+    const std::int64_t from = pause[0].get<std::int64_t>();
+    const std::int64_t to = pause[1].get<std::int64_t>();
+    if (from < 0 || to < from || to > kLatestMs) reject(at, "needs 0 <= fromMs <= toMs");
+    timing.pauses.emplace_back(from, to);
+  }
+  return timing;
+}
+
 DWORD parseState(const std::string& text, const std::string& where) {
   if (text == "active") return DEVICE_STATE_ACTIVE;
   if (text == "unplugged") return DEVICE_STATE_UNPLUGGED;
@@ -200,6 +221,7 @@ Endpoint parseEndpoint(const json& object, const std::string& where) {
   if (object.contains("signal")) endpoint.signal = parseSignal(object.at("signal"), where + ".signal");
   const std::int64_t tenMilliseconds = endpoint.format.rate / 100 > 0 ? endpoint.format.rate / 100 : 1;
   endpoint.packetFrames = static_cast<UINT32>(integerAt(object, "packetFrames", where, 1, 1 << 24, tenMilliseconds));
+  endpoint.timing = parseDeliveryTiming(object, where);
   if (object.contains("fail")) endpoint.fail = parseFailures(object.at("fail"), where + ".fail", false);
   parseLoss(object, where, endpoint);
   const std::int64_t packetBytes =

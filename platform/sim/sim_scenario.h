@@ -20,6 +20,14 @@
 //                   flagged silent); {"kind":"none"} (no packets at all).
 //                   On a render endpoint: what plays, as loopback hears it.
 //     packetFrames  frames per packet (default 10 ms worth)
+//     startAtMs     no packet is handed out before this virtual time (0)
+//     pauses        [[fromMs, toMs], ...]: no packet is handed out from fromMs
+//                   up to toMs. A packet due in such a quiet time is lost, as
+//                   from a device that produced nothing; the signal's frame
+//                   count runs on, so it stays in step with the clock.
+//     jitterMs      each packet is handed out up to this much after it is
+//                   due, never before the one ahead of it (0). The delays
+//                   follow a fixed sequence, so runs are repeatable.
 //     fail          call -> "0x..." status: Activate, GetMixFormat, Initialize,
 //                   GetService, Start, Stop, GetId, OpenPropertyStore, GetValue,
 //                   GetState, GetNextPacketSize, GetBuffer, ReleaseBuffer, Item.
@@ -51,6 +59,7 @@
 #include <map>
 #include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "endpoints/core_audio.h"
@@ -80,6 +89,13 @@ struct MixFormat {
 // Call name -> status to return instead of the normal result.
 using FailureMap = std::map<std::string, HRESULT>;
 
+// When an endpoint hands its packets out; times in virtual milliseconds.
+struct DeliveryTiming {
+  std::int64_t startAtMs = 0;
+  std::vector<std::pair<std::int64_t, std::int64_t>> pauses;  // [fromMs, toMs)
+  std::int64_t jitterMs = 0;
+};
+
 struct Endpoint {
   EDataFlow flow = eCapture;
   std::string id;
@@ -91,6 +107,7 @@ struct Endpoint {
   MixFormat format;
   Signal signal;
   UINT32 packetFrames = 480;
+  DeliveryTiming timing;
   FailureMap fail;
   std::optional<std::int64_t> lostAtMs;  // device lost from this virtual time on
   HRESULT lostStatus = AUDCLNT_E_DEVICE_INVALIDATED;

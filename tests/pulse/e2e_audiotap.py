@@ -70,10 +70,12 @@ class PulseServer:
         return int(self.pactl("load-module", *arguments))
 
     def play(self, sink, frequency, rate=44100, channels=2):
+        """Plays a sine of the given frequency, or "whitenoise", into sink."""
         # Started before any thread of this script runs, so preexec_fn is safe.
         generator = subprocess.Popen(
             ["sox", "-q", "-n", "-r", str(rate), "-c", str(channels), "-t", "raw", "-e", "signed", "-b", "16", "-",
-             "synth", "600", "sine", str(frequency), "vol", str(TONE_PEAK)],
+             "synth", "600", *(["whitenoise"] if frequency == "whitenoise" else ["sine", str(frequency)]),
+             "vol", str(TONE_PEAK)],
             env=self.env, stdout=subprocess.PIPE, stderr=subprocess.DEVNULL, preexec_fn=end_with_this_process)
         player = subprocess.Popen(
             ["pacat", "--latency-msec=20", "-d", sink, "--format=s16le", f"--rate={rate}", f"--channels={channels}"],
@@ -429,6 +431,49 @@ def case_missing_devices(audiotap, server):
         shutil.rmtree(empty, ignore_errors=True)
 
 
+def case_late_monitor(audiotap, server, runs=10, seconds=5):
+    """A null sink with no low-latency client renders in blocks of up to 2 s, so
+    its monitor's data starts late; the pacer keeps its cushion all the same: no
+    zeros inside the tone, and the tone's end comes out 60 ms (plus at most one
+    pass) after it stopped. module-sine plays inside the server: it never underruns."""
+    server.load("module-null-sink", "sink_name=speakers", "rate=44100",
+                "sink_properties=device.description=Speakers")
+    server.pactl("set-default-sink", "speakers")
+    failures = []
+    for number in range(runs):
+        tone = server.load("module-sine", "sink=speakers", "frequency=1000")
+        time.sleep(1)
+        run = Run(audiotap, server, ["--system", "1"])
+        run.wait_for_started()
+        time.sleep(seconds)
+        server.pactl("unload-module", str(tone))
+        silenced_at = time.monotonic()
+        time.sleep(0.5)
+        run.process.send_signal(signal.SIGINT)
+        out, err, status = run.finish()
+        check(status == 0, f"run {number}: status {status}, {err!r}")
+        desktop = np.frombuffer(out, dtype="<i2").astype(np.int32)
+        loud = np.flatnonzero(np.abs(desktop) > 1000)
+        check(len(loud) > 0, f"run {number}: no tone at all")
+        start, end = int(loud[0]), int(loud[-1])
+        runs_of_zeros = zero_runs(desktop[start:end])
+        # Frame f goes out when the clock shows f + 960 frames, within one pass.
+        latency_ms = ((end + HOLDBACK_FRAMES) / RATE + run.started_at - silenced_at) * 1000
+        print(f"run {number}: tone from {start / RATE:.3f} s of the stream, {len(runs_of_zeros)} runs of zeros "
+              f"inside ({sum(runs_of_zeros)} samples), tone ended {latency_ms:.1f} ms after it stopped playing")
+        if runs_of_zeros or not 40 <= latency_ms <= 110:
+            failures.append(number)
+    check(not failures, f"runs {failures} put silence into the tone or lost the 60 ms cushion")
+
+
+def zero_runs(samples):
+    """Lengths of every stretch of two or more exact zeros: silence put into noise."""
+    zero = np.concatenate(([0], (samples == 0).astype(np.int8), [0]))
+    edges = np.flatnonzero(np.diff(zero))
+    lengths = edges[1::2] - edges[::2]
+    return [int(n) for n in lengths if n >= 2]
+
+
 CASES = {
     "missing-devices": case_missing_devices,
     "listing": case_listing,
@@ -438,6 +483,7 @@ CASES = {
     "microphone-removed": case_microphone_removed,
     "server-killed": case_server_killed,
     "server-stopped": case_server_stopped,
+    "late-monitor": case_late_monitor,
 }
 
 

@@ -4,6 +4,8 @@
 #include <unistd.h>
 
 #include <atomic>
+#include <functional>
+#include <utility>
 #include <memory>
 #include <string>
 #include <vector>
@@ -45,6 +47,46 @@ std::string pcm(const std::vector<std::int16_t>& samples) {
 }
 
 std::int16_t valueOf(std::int64_t count) { return static_cast<std::int16_t>(count % 30000 + 1); }
+std::int16_t producedValue(std::int64_t index) { return static_cast<std::int16_t>(index % 16000 + 1); }
+
+// One channel of the interleaved output.
+std::vector<std::int16_t> channelOf(const std::string& out, int channels, int channel) {
+  std::vector<std::int16_t> samples;
+  for (std::size_t at = 2 * static_cast<std::size_t>(channel); at + 1 < out.size(); at += 2 * channels)
+    samples.push_back(static_cast<std::int16_t>(static_cast<unsigned char>(out[at]) |
+                                                (static_cast<unsigned char>(out[at + 1]) << 8)));
+  return samples;
+}
+
+// Output frame f is written in the pass at whose clock f + 960 is due; a
+// source that delivers from the origin carries production index f there.
+// Returns the frame at which the channel turns from silence to the signal
+// and the production index that lands there, and counts the zeros inside it.
+struct SignalPlacement {
+  std::int64_t firstFrame = -1;
+  std::int64_t firstIndex = -1;
+  std::int64_t zerosInside = 0;  // zeros after the signal began: inserted silence
+  bool contiguous = true;        // every later nonzero sample follows the one before
+};
+SignalPlacement placementOf(const std::vector<std::int16_t>& channel) {
+  SignalPlacement found;
+  std::int64_t expected = -1;
+  for (std::size_t f = 0; f < channel.size(); ++f) {
+    if (channel[f] == 0) {
+      if (found.firstFrame >= 0) ++found.zerosInside;
+      continue;
+    }
+    const std::int64_t index = channel[f] - 1;
+    if (found.firstFrame < 0) {
+      found.firstFrame = static_cast<std::int64_t>(f);
+      found.firstIndex = index;
+    } else if (index != expected % 16000) {
+      found.contiguous = false;
+    }
+    expected = index + 1;
+  }
+  return found;
+}
 
 std::atomic<std::int32_t> testStop{0};
 BOOL WINAPI setTestStop(DWORD) {
@@ -82,6 +124,30 @@ class Pacer : public ::testing::Test {
 
   void preload(int s, std::int64_t count) {
     for (std::int64_t c = 0; c < count; ++c) pushSample(ring(s), valueOf(ring(s).writeCount));
+  }
+
+  // The source in slot s hands over, in pass p, the frames it produced in
+  // [range(p).first, range(p).second), counted in 10 ms passes of 160 from the
+  // origin. Each frame's value is its production index % 16000 + 1, never 0,
+  // and comes out of the converter unchanged: the resampler is set to give
+  // one sample per frame from the first one on.
+  void deliverByPass(int s, std::function<std::pair<std::int64_t, std::int64_t>(std::int64_t)> range) {
+    table->entries[s].resamplePhase = 1.0;
+    captureClients[s].setPacketSource([range, lastPass = std::int64_t{-1}](ScriptedPacket& packet) mutable {
+      const std::int64_t pass = simClockTicks() / kTicksPerPass;
+      if (pass == lastPass) return false;
+      lastPass = pass;
+      const auto [from, to] = range(pass);
+      if (to <= from) return false;
+      packet.frames = static_cast<UINT32>(to - from);
+      packet.bytes.clear();
+      for (std::int64_t i = from; i < to; ++i) {
+        const auto v = static_cast<std::uint16_t>(producedValue(i));
+        packet.bytes.push_back(static_cast<BYTE>(v & 0xFF));
+        packet.bytes.push_back(static_cast<BYTE>(v >> 8));
+      }
+      return true;
+    });
   }
 
   // Makes the first pass (after one 10 ms pause) see exactly `frames` due.
@@ -295,6 +361,113 @@ TEST_F(Pacer, ShortWriteEndsTheRunInOrderWithoutAFault) {
   EXPECT_EQ(out, pcm(written));
   EXPECT_EQ(stopLog, (std::vector<std::string>{"mic"}));
   EXPECT_EQ(err, kStoppedLine);
+}
+
+using PassRange = std::pair<std::int64_t, std::int64_t>;
+PassRange producedIn(std::int64_t pass) { return {160 * (pass - 1), 160 * pass}; }
+
+struct LateSourceCase {
+  const char* name;
+  std::function<PassRange(std::int64_t)> range;
+  std::int64_t firstFrame;  // where the signal begins in the stream
+  std::int64_t firstIndex;  // which produced frame opens it
+  std::int64_t zerosInside;
+  // The same source read the moment its samples come (no waiting for a
+  // cushion): where its signal would begin and how many zeros it would carry.
+  std::int64_t readAtOnceFirstFrame;
+  std::int64_t readAtOnceZeros;
+};
+
+TEST_F(Pacer, ASourceThatStartsLateWaitsForItsCushionAndThenCarriesNoInsertedSilence) {
+  const std::vector<LateSourceCase> cases = {
+      {"from the origin", [](std::int64_t p) { return producedIn(p); }, 0, 0, 0, 0, 0},
+      // From 190 ms on; in stream position the same as from the origin.
+      {"starts at pass 20", [](std::int64_t p) { return p >= 20 ? producedIn(p) : PassRange{}; }, 3040, 3040, 0,
+       2080, 0},
+      // Every fifth packet one pass late: read at once, the first late one
+      // leaves 160 zeros in the signal and moves the channel later for good.
+      {"starts at pass 20, one packet in five late",
+       [](std::int64_t p) {
+         if (p < 20 || p % 5 == 3) return PassRange{};
+         return p % 5 == 4 ? PassRange{160 * (p - 2), 160 * p} : producedIn(p);
+       },
+       3040, 3040, 0, 2080, 160},
+      // First packets two passes late each: held until 1120 are in hand.
+      {"starts at pass 22, three passes at a time",
+       [](std::int64_t p) { return p >= 22 && (p - 22) % 3 == 0 ? PassRange{160 * (p - 3), 160 * p} : PassRange{}; },
+       3360, 3040, 0, 2400, 0},
+  };
+  for (const auto& row : cases) {
+    SetUp();
+    deliverByPass(0, row.range);
+    run(1, 500);
+    const SignalPlacement found = placementOf(channelOf(out, 1, 0));
+    EXPECT_EQ(found.firstFrame, row.firstFrame) << row.name << " (read at once: " << row.readAtOnceFirstFrame << ")";
+    EXPECT_EQ(found.firstIndex, row.firstIndex) << row.name;
+    EXPECT_EQ(found.zerosInside, row.zerosInside) << row.name << " (read at once: " << row.readAtOnceZeros << ")";
+    EXPECT_TRUE(found.contiguous) << row.name;
+    // After the last write the whole holdback is still in hand.
+    EXPECT_GE(ring(0).writeCount - ring(0).readCount, 960) << row.name;
+  }
+}
+
+TEST_F(Pacer, AnIdleSourceKeepsItsSamplesUnreadUntilTheyCoverTheWriteAndTheHoldback) {
+  // Found empty at the first write (pass 7); from pass 8 on 160 a pass. At
+  // pass 13 it holds 960, which the write would cut to 800: still silent.
+  deliverByPass(0, [](std::int64_t p) { return p >= 8 ? producedIn(p) : PassRange{}; });
+  run(1, 130);
+  EXPECT_EQ(out.find_first_not_of('\0'), std::string::npos);
+  EXPECT_EQ(ring(0).readCount, 0);
+  EXPECT_EQ(ring(0).writeCount, 960);
+
+  SetUp();
+  deliverByPass(0, [](std::int64_t p) { return p >= 8 ? producedIn(p) : PassRange{}; });
+  run(1, 140);  // 1120 at pass 14: read, 960 left
+  const SignalPlacement found = placementOf(channelOf(out, 1, 0));
+  EXPECT_EQ(found.firstFrame, 1120);
+  EXPECT_EQ(found.firstIndex, 1120);
+  EXPECT_EQ(ring(0).writeCount - ring(0).readCount, 960);
+}
+
+TEST_F(Pacer, ASourceSilentLongerThanTheHoldbackWaitsForItsCushionAgain) {
+  struct Case {
+    std::int64_t silentPasses;  // passes 41.. without a delivery
+    bool heldBack;              // then all of it comes late, or (a pause) it is lost
+    std::int64_t zerosInside;
+    std::int64_t shift;  // frames the signal lands later than from the origin, after that
+  };
+  // Up to six passes late the cushion covers it. At seven the ring is found
+  // empty: one pass of silence, and what comes then waits for its cushion.
+  // A pause leaves exactly its own length of silence and the signal back on
+  // its frames; read at once it would come back 960 frames early instead.
+  for (const Case c : {Case{5, true, 0, 0}, Case{6, true, 0, 0}, Case{7, true, 160, 160}, Case{7, false, 1120, 0},
+                       Case{30, false, 4800, 0}}) {
+    SetUp();
+    deliverByPass(0, [c](std::int64_t p) {
+      if (p > 40 && p <= 40 + c.silentPasses) return PassRange{};
+      return p == 41 + c.silentPasses && c.heldBack ? PassRange{160 * 40, 160 * p} : producedIn(p);
+    });
+    run(1, 1000);
+    const std::vector<std::int16_t> channel = channelOf(out, 1, 0);
+    const SignalPlacement found = placementOf(channel);
+    EXPECT_EQ(found.firstFrame, 0) << c.silentPasses;
+    EXPECT_EQ(found.zerosInside, c.zerosInside) << c.silentPasses;
+    const std::int64_t last = static_cast<std::int64_t>(channel.size()) - 1;
+    EXPECT_EQ(channel.back(), producedValue(last - c.shift)) << c.silentPasses;
+  }
+}
+
+TEST_F(Pacer, TwoSourcesOneLateCarryTheSameProducedFrameOnTheSameOutputFrame) {
+  deliverByPass(0, [](std::int64_t p) { return producedIn(p); });
+  deliverByPass(1, [](std::int64_t p) { return p >= 85 ? producedIn(p) : PassRange{}; });
+  run(2, 2000);
+  const auto mic = channelOf(out, 2, 0);
+  const auto desktop = channelOf(out, 2, 1);
+  const SignalPlacement late = placementOf(desktop);
+  EXPECT_EQ(late.firstFrame, 84 * 160);
+  EXPECT_EQ(late.zerosInside, 0);
+  for (std::size_t f = static_cast<std::size_t>(late.firstFrame); f < mic.size(); ++f)
+    ASSERT_EQ(desktop[f], mic[f]) << "frame " << f;
 }
 
 // Standard output pointed at /dev/null for a long run, at the descriptor.
