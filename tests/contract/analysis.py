@@ -30,6 +30,19 @@ def split_channels(pcm, channels):
     return [samples[c::channels] for c in range(channels)]
 
 
+def tone_onset(samples, rate, peak):
+    """Seconds to the first 10 ms block that carries a tone of about this peak:
+    a source whose data starts late opens with silence, and only the signal after
+    that is looked at."""
+    block = rate // 100
+    count = len(samples) // block
+    if count == 0:
+        return 0.0
+    blocks = samples[: count * block].astype(numpy.float64).reshape(count, block) / FULL_SCALE
+    loud = numpy.nonzero(numpy.sqrt(numpy.mean(blocks * blocks, axis=1)) >= 0.1 * peak / math.sqrt(2.0))[0]
+    return float(loud[0]) * block / rate if len(loud) else 0.0
+
+
 def analyse_channel(samples, rate, skip_seconds=0.3, tail_seconds=0.0):
     """Looks at the settled middle of a channel: start-up and the last moments are cut."""
     first = int(skip_seconds * rate)

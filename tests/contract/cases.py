@@ -7,6 +7,9 @@ from runner import CloseStdoutAfter, ControlEventAfter, LoseSourceAfter
 from world import WORLD
 
 CAPTURE_SECONDS = 2.5
+# With the desktop: its data may start up to two seconds late (see world.py),
+# and the tone after that must still be long enough to judge.
+DESKTOP_CAPTURE_SECONDS = 5.0
 # The microphone that the selector cases name; "{mic.*}" placeholders are its
 # identifier forms as the build's own listing gives them.
 MIC = next(s["description"] for s in WORLD["sources"] if s.get("default"))
@@ -116,9 +119,9 @@ CASES = [
          lambda v: Outcome([fault("capture.targetMissing", WIDE_MIC.upper(), "mic")], Empty(), 3)),
     Case("mic-and-desktop", ["--system", "1", "--exclude-pid", "7", "--mic", "default"],
          lambda v: capture_of(mic=v.default("capture"), desktop=v.default("render")),
-         ControlEventAfter(CAPTURE_SECONDS)),
+         ControlEventAfter(DESKTOP_CAPTURE_SECONDS)),
     Case("desktop-only", ["--system", "0"],
-         lambda v: capture_of(desktop=v.default("render")), ControlEventAfter(CAPTURE_SECONDS)),
+         lambda v: capture_of(desktop=v.default("render")), ControlEventAfter(DESKTOP_CAPTURE_SECONDS)),
     Case("mic-lost-while-running", ["--mic", WIDE_MIC, "--system", "1"],
          lambda v: Outcome([started(mic=v.capture_named(WIDE_MIC), desktop=v.default("render")),
                             fault("capture.stopped", "GetNextPacketSize:0x88890004", "mic")],
@@ -141,6 +144,7 @@ class Difference:
     default_alias: dict = None  # flow -> name of the platform's own endpoint, the default one
     outcome: object = None   # View -> Outcome, replacing the case's own
     not_run: bool = False    # the case cannot show anything on this platform
+    keep_monitor: bool = False  # the world holds the default sink's monitor at pace
     why: str = ""
 
 
@@ -160,6 +164,11 @@ DIFFERENCES = [
                default_alias={"capture": "PulseAudio Input", "render": "PulseAudio Output"},
                why="Wine 10 adds a device per flow that follows the server's default; the real "
                    "default is not marked"),
+    Difference("windows", "*", "the default sink's monitor is held at pace by a recorder of the world's",
+               keep_monitor=True,
+               why="a null sink renders in blocks of up to 2 s while nothing low-latency listens, and Wine's "
+                   "200 ms loopback buffer loses most of such a block (measured: a broken tone after the "
+                   "late start in 4 of 4 runs), which a real render endpoint never hands out"),
     Difference("windows", ("mic-lost-while-running",),
                "a lost source goes silent until Ctrl+C, or its GetBuffer fails",
                outcome=_lost_is_not_reported,

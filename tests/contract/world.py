@@ -21,9 +21,10 @@ PULSE_TONE_PEAK = 0.5
 
 # Null sinks render in blocks of up to two seconds while no client asks for
 # less, so a stream that joins a monitor or a remapped source of theirs waits
-# that long for its first data. A real microphone, or a sink with a player on
-# it, delivers at once: keepers (recorders at 10 ms latency, thrown away) hold
-# every source the cases capture at that pace.
+# that long for its first data. A real microphone delivers at once: keepers
+# (recorders at 10 ms latency, thrown away) hold the world's microphones at that
+# pace. The default sink's monitor is left alone: its data starts late, as
+# loopback's does on Windows while nothing is playing.
 KEEPER_LATENCY_MS = 10
 FIRST_DATA_WITHIN = 0.15  # seconds, for a fresh recorder once the world is up
 
@@ -79,7 +80,8 @@ class WorldError(Exception):
 class PulseWorld:
     """A private PulseAudio server holding WORLD, with its tones playing."""
 
-    def __init__(self):
+    def __init__(self, keep_monitor=False):
+        self.keep_monitor = keep_monitor  # hold the default sink's monitor at pace too
         self.dir = None
         self.server = None
         self.env = None
@@ -135,7 +137,7 @@ class PulseWorld:
                         self.pactl("set-sink-input-volume", str(stream["index"]), f"{tone['gain_db']}dB")
         self.pactl("set-default-sink", next(s["name"] for s in WORLD["sinks"] if s.get("default")))
         self.pactl("set-default-source", next(s["name"] for s in WORLD["sources"] if s.get("default")))
-        for source in self.captured_sources():
+        for source in self.captured_sources()[: None if self.keep_monitor else -1]:
             self._keep(source)
         self._check()
 
@@ -164,11 +166,13 @@ class PulseWorld:
 
     @staticmethod
     def captured_sources():
+        """The kept sources (the microphones), then the default sink's monitor."""
         default_sink = next(s["name"] for s in WORLD["sinks"] if s.get("default"))
         return [s["name"] for s in WORLD["sources"]] + [default_sink + ".monitor"]
 
     def _check(self):
-        """The server holds exactly the world, and every source delivers its tone at once."""
+        """The server holds exactly the world, every microphone delivers its tone at
+        once, and the monitor of the default sink delivers its tone."""
         sinks = {s["name"]: s["description"] for s in self.sinks()}
         sources = {s["name"]: s["description"] for s in self.sources() if not self.is_monitor(s)}
         want_sinks = {s["name"]: s["description"] for s in WORLD["sinks"]}
@@ -180,10 +184,11 @@ class PulseWorld:
         tones = {s["name"]: source_tone(s) for s in WORLD["sources"]}
         tones.update({s["name"] + ".monitor": sink_tone(s) for s in WORLD["sinks"] if s.get("tone")})
         deadline = time.monotonic() + 15
+        monitor = self.captured_sources()[-1]
         for source in self.captured_sources():
             while True:  # keepers take a moment to bring a source up to pace
                 first_data, data = self.record(source, 0.6)
-                if first_data <= FIRST_DATA_WITHIN:
+                if first_data <= FIRST_DATA_WITHIN or (source == monitor and not self.keep_monitor):
                     break
                 if time.monotonic() > deadline:
                     raise WorldError(f"{source} delivers its first data only after {first_data:.2f} s")
