@@ -126,7 +126,7 @@ CASES = [
          lambda v: Outcome([started(mic=v.capture_named(WIDE_MIC), desktop=v.default("render")),
                             fault("capture.stopped", "GetNextPacketSize:0x88890004", "mic")],
                            Pcm([v.capture_named(WIDE_MIC).tone, v.default("render").tone], timed=False), 4),
-         LoseSourceAfter(1.5, "usb_mic")),
+         LoseSourceAfter(3.5, "usb_mic")),
     Case("stdout-closed", ["--mic", "default"],
          lambda v: Outcome([started(mic=v.default("capture")), STOPPED],
                            Pcm([v.default("capture").tone], timed=False), 0),

@@ -37,8 +37,6 @@ WORST_BLOCK_MIN_DB = 20.0
 # sink's monitor renders in blocks of up to 2 s); its channel opens with
 # silence until then.
 MAX_ONSET_SECONDS = 2.5
-# Problems that a late block from the sound server can cause on its own.
-TIMING_PROBLEMS = ("stream length:",) + tuple(f"channel {i}: broken tone" for i in range(2))
 
 
 def compact(value):
@@ -247,14 +245,6 @@ def run_suite(build, only):
             continue
         began = time.monotonic()
         problems, notes = run_case(build, case, view, placeholders)
-        if problems and build.platform != "sim" and all(p.startswith(TIMING_PROBLEMS) for p in problems):
-            # A real sound server on a shared machine, without real-time
-            # scheduling, now and then delivers a block late; that shows as a
-            # glitch or a short stream once, while a fault of the build shows
-            # every time. So such a case gets one more run, and says so.
-            notes.append(f"retried once after: {'; '.join(problems)}")
-            problems, more_notes = run_case(build, case, view, placeholders)
-            notes += more_notes
         verdict = "FAIL" if problems else "ok  "
         print(f"{verdict} {build.name} {case.name} ({time.monotonic() - began:.1f} s)", flush=True)
         for line in problems:
