@@ -244,7 +244,8 @@ World parseScenario(const std::string& text) {
   json root;
   try {
     root = json::parse(text);
-  } catch (const json::parse_error& error) {
+  } catch (const json::exception& error) {
+    // Not only syntax: a number too large for a double is refused here too.
     throw std::runtime_error(std::string("is not valid JSON: ") + error.what());
   }
   requireObject(root, "scenario");
