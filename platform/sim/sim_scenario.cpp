@@ -95,6 +95,7 @@ FailureMap parseFailures(const json& object, const std::string& where, bool topL
 MixFormat parseFormat(const json& object, const std::string& where) {
   requireObject(object, where);
   MixFormat format;
+  if (object.contains("tag") && !object.at("tag").is_string()) reject(where + ".tag", "must be a string");
   const std::string tag = object.value("tag", std::string("float"));
   if (tag == "pcm") {
     format.tag = WAVE_FORMAT_PCM;
