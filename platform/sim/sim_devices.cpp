@@ -33,6 +33,11 @@ std::u16string toUtf16(const std::string& text) {
         codePoint = (codePoint << 6) | (static_cast<unsigned char>(text[i + k]) & 0x3F);
       }
     }
+    // Overlong forms, surrogates and values beyond U+10FFFF would come out
+    // as unpaired or wrong surrogates.
+    constexpr char32_t kShortest[] = {0, 0x80, 0x800, 0x10000};
+    if (valid && (codePoint < kShortest[extra] || codePoint > 0x10FFFF || (codePoint >= 0xD800 && codePoint <= 0xDFFF)))
+      valid = false;
     if (!valid) {
       wide.push_back(0xFFFD);
       ++i;
