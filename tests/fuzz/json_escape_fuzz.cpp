@@ -39,7 +39,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   const std::string text = source.c_str();
   std::string escaped;
   std::size_t taken = 0;
-  while (escaped.size() < count && taken < text.size()) escaped += escapedByte(static_cast<unsigned char>(text[taken++]));
+  while (escaped.size() < count && taken < text.size())
+    escaped += escapedByte(static_cast<unsigned char>(text[taken++]));
   if (escaped.size() != count || escaped.compare(0, count, destination.data(), count) != 0) std::abort();
   std::string whole = escaped;
   for (std::size_t i = taken; i < text.size(); ++i) whole += escapedByte(static_cast<unsigned char>(text[i]));

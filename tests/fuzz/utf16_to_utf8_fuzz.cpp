@@ -49,7 +49,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   if (!isValidUtf8(reinterpret_cast<const unsigned char*>(exact.data()), exact.size())) std::abort();
   if (sim::toUtf16(std::string(exact.data(), exact.size())) != withUnpairedSurrogatesReplaced(wide)) std::abort();
 
-  if (needed > 1) {  // a capacity of 0 asks for the size instead
+  if (needed > 1) {                                                      // a capacity of 0 asks for the size instead
     std::vector<char> short_(static_cast<std::size_t>(needed), '\x5A');  // one guard byte
     if (convert(wide, length, short_.data(), needed - 1) != 0) std::abort();
     for (char c : short_)

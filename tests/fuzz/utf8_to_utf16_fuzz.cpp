@@ -27,7 +27,8 @@ std::string utf8Of(const std::u16string& text) {
   if (text.empty()) return {};
   const auto* wide = reinterpret_cast<LPCWCH>(text.data());
   const int length = static_cast<int>(text.size());
-  std::string result(static_cast<std::size_t>(WideCharToMultiByte(CP_UTF8, 0, wide, length, nullptr, 0, nullptr, nullptr)), '\0');
+  std::string result(
+      static_cast<std::size_t>(WideCharToMultiByte(CP_UTF8, 0, wide, length, nullptr, 0, nullptr, nullptr)), '\0');
   WideCharToMultiByte(CP_UTF8, 0, wide, length, result.data(), static_cast<int>(result.size()), nullptr, nullptr);
   return result;
 }

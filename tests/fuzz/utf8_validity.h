@@ -13,10 +13,14 @@ inline bool isValidUtf8(const unsigned char* text, std::size_t size) {
       ++i;
       continue;
     }
-    if ((lead & 0xE0) == 0xC0) length = 2, codePoint = lead & 0x1F;
-    else if ((lead & 0xF0) == 0xE0) length = 3, codePoint = lead & 0x0F;
-    else if ((lead & 0xF8) == 0xF0) length = 4, codePoint = lead & 0x07;
-    else return false;
+    if ((lead & 0xE0) == 0xC0)
+      length = 2, codePoint = lead & 0x1F;
+    else if ((lead & 0xF0) == 0xE0)
+      length = 3, codePoint = lead & 0x0F;
+    else if ((lead & 0xF8) == 0xF0)
+      length = 4, codePoint = lead & 0x07;
+    else
+      return false;
     if (size - i < length) return false;
     for (std::size_t k = 1; k < length; ++k) {
       if ((text[i + k] & 0xC0) != 0x80) return false;
