@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Builds both targets and runs every test: unit tests, black-box runs of
-# audiotap-sim and audiotap, and audiotap.exe under Wine.
+# audiotap-sim and audiotap, and audiotap.exe under Wine; then the sanitizer
+# builds, the fuzz targets and the format check (tests/run_hardening.sh).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -21,3 +22,5 @@ fi
 export AUDIOTAP_REQUIRE_WINE=1
 
 ctest --preset linux "$@"
+
+tests/run_hardening.sh
