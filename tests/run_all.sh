@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Builds both targets and runs every test: unit tests, black-box runs of
-# audiotap-sim and audiotap, and audiotap.exe under Wine.
+# audiotap-sim and audiotap, and audiotap.exe under Wine; then the sanitizer
+# builds, the fuzz targets and the format check (tests/run_hardening.sh).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -30,4 +31,7 @@ if [ -f "$log" ]; then
        /end time:/ { name = "" }
        name != "" && (/^# (tests|pass|fail|skipped) [0-9]+$/ || /[0-9]+ (passed|failed)/) { print name ": " $0 }' "$log"
 fi
+
+# Sanitizer builds, fuzzing and the format check.
+tests/run_hardening.sh || status=$?
 exit "$status"

@@ -13,8 +13,8 @@ namespace {
 constexpr HRESULT kNotFound = HRESULT_ERROR_NOT_FOUND;  // E_NOTFOUND: the flow has no default
 constexpr DWORD kAllStates =
     DEVICE_STATE_ACTIVE | DEVICE_STATE_DISABLED | DEVICE_STATE_NOTPRESENT | DEVICE_STATE_UNPLUGGED;
+}  // namespace
 
-// UTF-8 to UTF-16; a byte that starts no valid sequence becomes U+FFFD.
 std::u16string toUtf16(const std::string& text) {
   std::u16string wide;
   for (std::size_t i = 0; i < text.size();) {
@@ -33,6 +33,11 @@ std::u16string toUtf16(const std::string& text) {
         codePoint = (codePoint << 6) | (static_cast<unsigned char>(text[i + k]) & 0x3F);
       }
     }
+    // Overlong forms, surrogates and values beyond U+10FFFF would come out
+    // as unpaired or wrong surrogates.
+    constexpr char32_t kShortest[] = {0, 0x80, 0x800, 0x10000};
+    if (valid && (codePoint < kShortest[extra] || codePoint > 0x10FFFF || (codePoint >= 0xD800 && codePoint <= 0xDFFF)))
+      valid = false;
     if (!valid) {
       wide.push_back(0xFFFD);
       ++i;
@@ -49,6 +54,8 @@ std::u16string toUtf16(const std::string& text) {
   }
   return wide;
 }
+
+namespace {
 
 // A NUL-terminated copy in COM task memory, which the caller frees.
 LPWSTR taskMemoryText(const std::string& text) {

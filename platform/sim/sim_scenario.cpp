@@ -95,6 +95,7 @@ FailureMap parseFailures(const json& object, const std::string& where, bool topL
 MixFormat parseFormat(const json& object, const std::string& where) {
   requireObject(object, where);
   MixFormat format;
+  if (object.contains("tag") && !object.at("tag").is_string()) reject(where + ".tag", "must be a string");
   const std::string tag = object.value("tag", std::string("float"));
   if (tag == "pcm") {
     format.tag = WAVE_FORMAT_PCM;
@@ -281,7 +282,8 @@ World parseScenario(const std::string& text) {
   json root;
   try {
     root = json::parse(text);
-  } catch (const json::parse_error& error) {
+  } catch (const json::exception& error) {
+    // Not only syntax: a number too large for a double is refused here too.
     throw std::runtime_error(std::string("is not valid JSON: ") + error.what());
   }
   requireObject(root, "scenario");

@@ -110,11 +110,11 @@ TEST(Clock, TheCounterRunsAtItsStatedRateAndNeverBackwards) {
 TEST(Clock, SleepLastsAtLeastItsTimeEvenWhenASignalArrives) {
   SetConsoleCtrlHandler(acceptingHandler, TRUE);
   const pthread_t sleeper = pthread_self();
+  const int before = calls.load();  // before the signal can be on its way
   std::thread interrupter([sleeper] {
     std::this_thread::sleep_for(std::chrono::milliseconds(10));
     pthread_kill(sleeper, SIGINT);
   });
-  const int before = calls.load();
   LARGE_INTEGER begin;
   QueryPerformanceCounter(&begin);
   Sleep(60);
