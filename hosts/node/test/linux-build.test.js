@@ -38,17 +38,21 @@ after(() => {
   if (env) fs.rmSync(env.XDG_RUNTIME_DIR, { recursive: true, force: true });
 });
 
+// Starts a capture, lets it run a second after "started", stops it and checks
+// that it ended in order with about a second of audio.
+async function captureThenStop(options) {
+  const capture = startCapture({ mic: 'default', env, ...options });
+  const pcm = collect(capture.pcm);
+  await Promise.race([once(capture, 'started'), capture.exited]);
+  await new Promise((resolve) => setTimeout(resolve, 1000));
+  const exit = await capture.stop();
+  assert.equal(exit.code, 0, JSON.stringify(exit));
+  assert.equal(exit.stopped, true);
+  assert.ok((await pcm).length >= 2 * 16000 * 0.8);
+}
+
 for (const stopBy of ['signal', 'closeOutput']) {
-  test(`stop() by ${stopBy} ends a Linux run in order`, { skip }, async () => {
-    const capture = startCapture({ mic: 'default', binary: linuxBinary, env, stopBy });
-    const pcm = collect(capture.pcm);
-    await Promise.race([once(capture, 'started'), capture.exited]);
-    await new Promise((resolve) => setTimeout(resolve, 1000));
-    const exit = await capture.stop();
-    assert.equal(exit.code, 0, JSON.stringify(exit));
-    assert.equal(exit.stopped, true);
-    assert.ok((await pcm).length >= 2 * 16000 * 0.8);
-  });
+  test(`stop() by ${stopBy} ends a Linux run in order`, { skip }, () => captureThenStop({ binary: linuxBinary, stopBy }));
 }
 
 // The Windows build under Wine 10 (tools/wine10), stopped as a host on
@@ -61,15 +65,12 @@ const skipWine = skip || (!(fs.existsSync(windowsBinary) && fs.existsSync(path.j
 
 test('stop() by closeOutput ends a Windows run in order (Wine 10)', { skip: skipWine, timeout: 120000 }, async () => {
   // A launcher that becomes the Wine process itself, as the .exe is on Windows.
-  const launcher = path.join(fs.mkdtempSync(path.join(os.tmpdir(), 'audiotap-node-wine-')), 'audiotap');
+  const folder = fs.mkdtempSync(path.join(os.tmpdir(), 'audiotap-node-wine-'));
+  const launcher = path.join(folder, 'audiotap');
   fs.writeFileSync(launcher, `#!/bin/sh\nexec '${repository}/tools/wine10' wine '${windowsBinary}' "$@"\n`, { mode: 0o755 });
-  const capture = startCapture({ mic: 'default', binary: launcher, env, stopBy: 'closeOutput', stopTimeoutMs: 10000 });
-  const pcm = collect(capture.pcm);
-  await Promise.race([once(capture, 'started'), capture.exited]);
-  await new Promise((resolve) => setTimeout(resolve, 1000));
-  const exit = await capture.stop();
-  assert.equal(exit.code, 0, JSON.stringify(exit));
-  assert.equal(exit.stopped, true);
-  assert.ok((await pcm).length >= 2 * 16000 * 0.8);
-  fs.rmSync(path.dirname(launcher), { recursive: true, force: true });
+  try {
+    await captureThenStop({ binary: launcher, stopBy: 'closeOutput', stopTimeoutMs: 10000 });
+  } finally {
+    fs.rmSync(folder, { recursive: true, force: true });
+  }
 });

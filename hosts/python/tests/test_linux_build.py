@@ -47,12 +47,13 @@ def server_env():
         shutil.rmtree(runtime, ignore_errors=True)
 
 
-@pytest.mark.parametrize("stop_by", ["signal", "close_output"])
-def test_stop_ends_a_linux_run_in_order(server_env, stop_by):
+def capture_then_stop(binary, env, stop_by, start_within, stop_timeout=3.0):
+    """Starts a capture, lets it run a second after "started", stops it and
+    checks that it ended in order with about a second of audio."""
     received = []
-    capture = audiotap.start_capture("default", binary=LINUX, env=server_env, on_data=received.append,
-                                     stop_by=stop_by)
-    deadline = time.monotonic() + 10
+    capture = audiotap.start_capture("default", binary=binary, env=env, on_data=received.append,
+                                     stop_by=stop_by, stop_timeout=stop_timeout)
+    deadline = time.monotonic() + start_within
     while not any(isinstance(e, Started) for e in capture.events) and time.monotonic() < deadline:
         if capture.exit is not None:
             break
@@ -61,6 +62,11 @@ def test_stop_ends_a_linux_run_in_order(server_env, stop_by):
     exit = capture.stop()
     assert exit.code == OK and exit.stopped, exit
     assert sum(map(len, received)) >= 2 * 16000 * 0.8
+
+
+@pytest.mark.parametrize("stop_by", ["signal", "close_output"])
+def test_stop_ends_a_linux_run_in_order(server_env, stop_by):
+    capture_then_stop(LINUX, server_env, stop_by, start_within=10)
 
 
 REPOSITORY = pathlib.Path(__file__).resolve().parents[3]
@@ -75,15 +81,4 @@ def test_stop_by_closing_output_ends_a_windows_run_in_order(server_env, tmp_path
     launcher = tmp_path / "audiotap"  # becomes the Wine process itself, as the .exe is on Windows
     launcher.write_text(f"#!/bin/sh\nexec '{REPOSITORY}/tools/wine10' wine '{WINDOWS}' \"$@\"\n")
     launcher.chmod(0o755)
-    received = []
-    capture = audiotap.start_capture("default", binary=str(launcher), env=server_env, on_data=received.append,
-                                     stop_by="close_output", stop_timeout=10)
-    deadline = time.monotonic() + 60
-    while not any(isinstance(e, Started) for e in capture.events) and time.monotonic() < deadline:
-        if capture.exit is not None:
-            break
-        time.sleep(0.01)
-    time.sleep(1)
-    exit = capture.stop()
-    assert exit.code == OK and exit.stopped, exit
-    assert sum(map(len, received)) >= 2 * 16000 * 0.8
+    capture_then_stop(str(launcher), server_env, "close_output", start_within=60, stop_timeout=10)
