@@ -54,6 +54,7 @@ class PipeWireServer(PulseServer):
                         XDG_CONFIG_HOME=os.path.join(self.runtime, "config"),
                         XDG_STATE_HOME=os.path.join(self.runtime, "state"))
         self.env.pop("PULSE_SERVER", None)
+        self.env.pop("PULSE_RUNTIME_PATH", None)
         self.env.pop("DBUS_SESSION_BUS_ADDRESS", None)
         self.players = []
         script = "pipewire & sleep 0.5; wireplumber & pipewire-pulse & wait"

@@ -46,7 +46,9 @@ class PulseServer:
     def __init__(self):
         self.runtime = tempfile.mkdtemp(prefix="audiotap-e2e-")
         self.env = dict(os.environ, XDG_RUNTIME_DIR=self.runtime, LC_ALL="C")
+        # An inherited server address or runtime path would point past this server.
         self.env.pop("PULSE_SERVER", None)
+        self.env.pop("PULSE_RUNTIME_PATH", None)
         self.players = []
         self.process = subprocess.Popen(
             ["pulseaudio", "--daemonize=no", "--exit-idle-time=-1", "-n", "--use-pid-file=no",

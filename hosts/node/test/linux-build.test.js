@@ -21,7 +21,8 @@ let env = null;
 before(async () => {
   if (skip) return;
   const runtime = fs.mkdtempSync(path.join(os.tmpdir(), 'audiotap-node-pulse-'));
-  env = { XDG_RUNTIME_DIR: runtime, PULSE_SERVER: `unix:${runtime}/pulse/native` };
+  // The runtime path too: an inherited one would put the server's socket elsewhere.
+  env = { XDG_RUNTIME_DIR: runtime, PULSE_RUNTIME_PATH: `${runtime}/pulse`, PULSE_SERVER: `unix:${runtime}/pulse/native` };
   server = spawn('pulseaudio', ['--daemonize=no', '--exit-idle-time=-1', '-n', '--use-pid-file=no',
     '--load=module-native-protocol-unix', '--load=module-sine-source source_name=tone frequency=440'],
   { env: { ...process.env, ...env }, stdio: 'ignore' });

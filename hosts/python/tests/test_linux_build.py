@@ -23,7 +23,9 @@ pytestmark = pytest.mark.skipif(
 @pytest.fixture(scope="module")
 def server_env():
     runtime = tempfile.mkdtemp(prefix="audiotap-python-")
-    env = {"XDG_RUNTIME_DIR": runtime, "PULSE_SERVER": f"unix:{runtime}/pulse/native"}
+    # The runtime path too: an inherited one would put the server's socket elsewhere.
+    env = {"XDG_RUNTIME_DIR": runtime, "PULSE_RUNTIME_PATH": f"{runtime}/pulse",
+           "PULSE_SERVER": f"unix:{runtime}/pulse/native"}
     server = subprocess.Popen(
         ["pulseaudio", "--daemonize=no", "--exit-idle-time=-1", "-n", "--use-pid-file=no",
          "--load=module-native-protocol-unix", "--load=module-sine-source source_name=tone frequency=440"],
