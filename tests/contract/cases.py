@@ -145,6 +145,7 @@ class Difference:
     outcome: object = None   # View -> Outcome, replacing the case's own
     not_run: bool = False    # the case cannot show anything on this platform
     keep_monitor: bool = False  # the world holds the default sink's monitor at pace
+    crash_marker: str = None    # a line of the platform's own crash: the case runs once more
     why: str = ""
 
 
@@ -169,6 +170,11 @@ DIFFERENCES = [
                why="a null sink renders in blocks of up to 2 s while nothing low-latency listens, and Wine's "
                    "200 ms loopback buffer loses most of such a block (measured: a broken tone after the "
                    "late start in 4 of 4 runs), which a real render endpoint never hands out"),
+    Difference("windows", "*", "Wine itself now and then dies in glibc as the run ends: such a case runs once more",
+               crash_marker="Fatal glibc error",
+               why="seen once in about 40 Wine 10 capture runs of the suite: \"Fatal glibc error: "
+                   "pthread_mutex_lock.c:460 (__pthread_mutex_cond_lock_full): assertion failed\" and status 1 "
+                   "after the capture, a fault of Wine's process teardown that no Windows run can show"),
     Difference("windows", ("mic-lost-while-running",),
                "a lost source goes silent until Ctrl+C, or its GetBuffer fails",
                outcome=_lost_is_not_reported,

@@ -245,6 +245,13 @@ def run_suite(build, only):
             continue
         began = time.monotonic()
         problems, notes = run_case(build, case, view, placeholders)
+        crashes = [d for d in differences_for(build.platform, case.name)
+                   if d.crash_marker and any(d.crash_marker in p for p in problems)]
+        if crashes:
+            # The platform itself fell over (not the build): one more run, and it says so.
+            notes.append(f"run once more after a known difference: {crashes[0].what}: {'; '.join(problems)}")
+            problems, more_notes = run_case(build, case, view, placeholders)
+            notes += more_notes
         verdict = "FAIL" if problems else "ok  "
         print(f"{verdict} {build.name} {case.name} ({time.monotonic() - began:.1f} s)", flush=True)
         for line in problems:
