@@ -4,7 +4,7 @@
 #include <cstdio>
 
 #include "app/stop_flag.h"
-#include "endpoints/core_audio.h"
+#include "platform/core_audio.h"
 #include "endpoints/endpoint_listing.h"
 #include "endpoints/endpoint_selection.h"
 #include "endpoints/slot_opening.h"

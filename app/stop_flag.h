@@ -3,7 +3,7 @@
 #include <atomic>
 #include <cstdint>
 
-#include "endpoints/core_audio.h"
+#include "platform/core_audio.h"
 
 // Set once by the console control handler, read by the capture loop at the
 // top and the bottom of every pass.

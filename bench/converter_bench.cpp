@@ -9,7 +9,7 @@
 #include <vector>
 
 #include "pipeline/converter.h"
-#include "platform/sim/scripted_capture.h"
+#include "tests/support/scripted_capture.h"
 
 namespace {
 

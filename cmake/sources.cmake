@@ -5,7 +5,7 @@ file(GLOB AUDIOTAP_LOGIC_SOURCES CONFIGURE_DEPENDS
   ${CMAKE_SOURCE_DIR}/events/*.cpp
   ${CMAKE_SOURCE_DIR}/endpoints/*.cpp
   ${CMAKE_SOURCE_DIR}/pipeline/*.cpp)
-list(FILTER AUDIOTAP_LOGIC_SOURCES EXCLUDE REGEX "/app/main\\.cpp$|/endpoints/core_audio_guids\\.cpp$")
+list(FILTER AUDIOTAP_LOGIC_SOURCES EXCLUDE REGEX "/app/main\\.cpp$")
 
 file(GLOB AUDIOTAP_PORTABLE_SOURCES CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/platform/portable/*.cpp)
 file(GLOB AUDIOTAP_SIM_SOURCES CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/platform/sim/*.cpp)

@@ -5,7 +5,6 @@
 
 #include "endpoints/endpoint_strings.h"
 #include "events/json_escape.h"
-#include "pipeline/capture_slot.h"
 
 namespace {
 constexpr int kInstanceTextSize = 600;  // the prefix and a 511-byte identifier always fit

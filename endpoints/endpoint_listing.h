@@ -3,7 +3,7 @@
 
 #include <cstdint>
 
-#include "endpoints/core_audio.h"
+#include "platform/core_audio.h"
 
 // Writes one JSON object per active or unplugged endpoint of flow to standard
 // output, in collection order. firstRecord is shared by both flows: non-zero

@@ -1,7 +1,7 @@
 // Chooses the endpoint of each requested source, names its slot and opens it.
 #pragma once
 
-#include "endpoints/core_audio.h"
+#include "platform/core_audio.h"
 #include "pipeline/capture_slot.h"
 
 // The microphone: "default" (any letter case) for the default capture

@@ -3,9 +3,10 @@
 // a search.
 #pragma once
 
-#include "endpoints/core_audio.h"
+#include "platform/core_audio.h"
 
 inline constexpr int kEndpointIdSize = 512;
+inline constexpr int kFriendlyNameSize = 256;
 
 // The endpoint identifier (GetId), at most capacity bytes with the NUL.
 void readEndpointId(IMMDevice* device, char* buffer, int capacity);

@@ -2,7 +2,7 @@
 // the opened streams together.
 #pragma once
 
-#include "endpoints/core_audio.h"
+#include "platform/core_audio.h"
 #include "pipeline/capture_slot.h"
 
 // Activates the slot's device, adopts its mix format unchanged, initialises a

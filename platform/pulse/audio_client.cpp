@@ -1,12 +1,11 @@
 #include "platform/pulse/audio_client.h"
 
-#include <time.h>
-
 #include <algorithm>
 #include <cstring>
 
+#include "platform/portable/seam_objects.h"
+#include "platform/portable/monotonic_clock.h"
 #include "platform/pulse/capture_stream.h"
-#include "platform/pulse/com_object.h"
 #include "platform/pulse/pulse_format.h"
 
 namespace {
@@ -36,13 +35,9 @@ HRESULT statusOfServerError(int error) {
   }
 }
 
-UINT64 performanceCounterIn100ns() {
-  timespec now{};
-  clock_gettime(CLOCK_MONOTONIC, &now);
-  return static_cast<UINT64>(now.tv_sec) * 10000000u + static_cast<UINT64>(now.tv_nsec) / 100u;
-}
+UINT64 performanceCounterIn100ns() { return static_cast<UINT64>(monotonicNanoseconds() / 100); }
 
-class PulseCaptureClient final : public ComObject<IAudioCaptureClient, IID_IAudioCaptureClient, PulseCaptureClient> {
+class PulseCaptureClient final : public CaptureClientObject<PulseCaptureClient> {
  public:
   explicit PulseCaptureClient(std::shared_ptr<CaptureStream> stream) : stream_(std::move(stream)) {}
 
@@ -62,10 +57,7 @@ class PulseCaptureClient final : public ComObject<IAudioCaptureClient, IID_IAudi
 
   HRESULT STDMETHODCALLTYPE GetBuffer(BYTE** data, UINT32* frames, DWORD* flags, UINT64* devicePosition,
                                       UINT64* counterPosition) override {
-    if (data == nullptr || frames == nullptr || flags == nullptr) return E_POINTER;
-    *data = nullptr;
-    *frames = 0;
-    *flags = 0;
+    if (const HRESULT refused = clearBufferOutputs(data, frames, flags); FAILED(refused)) return refused;
     CaptureStream& s = *stream_;
     if (s.packetOut) return AUDCLNT_E_OUT_OF_ORDER;
     const HRESULT status = s.fetchPacket();
@@ -83,7 +75,7 @@ class PulseCaptureClient final : public ComObject<IAudioCaptureClient, IID_IAudi
   HRESULT STDMETHODCALLTYPE ReleaseBuffer(UINT32 frames) override {
     CaptureStream& s = *stream_;
     if (!s.packetOut) return AUDCLNT_E_OUT_OF_ORDER;
-    if (frames != 0 && frames != s.packetFrames) return kInvalidSizeStatus;
+    if (frames != 0 && frames != s.packetFrames) return AUDCLNT_E_INVALID_SIZE;
     s.packetOut = false;
     if (frames == 0) return S_OK;  // as WASAPI: the same packet comes again
     s.consumePacket();
@@ -94,7 +86,7 @@ class PulseCaptureClient final : public ComObject<IAudioCaptureClient, IID_IAudi
   std::shared_ptr<CaptureStream> stream_;
 };
 
-class PulseAudioClient final : public ComObject<IAudioClient, IID_IAudioClient, PulseAudioClient> {
+class PulseAudioClient final : public AudioClientObject<PulseAudioClient> {
  public:
   PulseAudioClient(std::shared_ptr<PulseConnection> connection, EndpointInfo endpoint)
       : connection_(std::move(connection)),
@@ -155,7 +147,7 @@ class PulseAudioClient final : public ComObject<IAudioClient, IID_IAudioClient, 
           kServerReplyTimeoutMs);
       if (pa_stream_get_state(stream) != PA_STREAM_READY)
         status = settled ? statusOfServerError(pa_context_errno(connection_->context()))
-                         : (connection_->alive() ? kTimeoutStatus : AUDCLNT_E_SERVICE_NOT_RUNNING);
+                         : (connection_->alive() ? HRESULT_ERROR_TIMEOUT : AUDCLNT_E_SERVICE_NOT_RUNNING);
     }
     if (FAILED(status)) {
       if (pa_stream_get_state(stream) != PA_STREAM_UNCONNECTED) pa_stream_disconnect(stream);
@@ -177,47 +169,12 @@ class PulseAudioClient final : public ComObject<IAudioClient, IID_IAudioClient, 
     return S_OK;
   }
 
-  HRESULT STDMETHODCALLTYPE GetStreamLatency(REFERENCE_TIME* latency) override {
-    if (latency == nullptr) return E_POINTER;
-    if (!initialized_) return AUDCLNT_E_NOT_INITIALIZED;
-    *latency = kPeriod;
-    return S_OK;
-  }
-
-  HRESULT STDMETHODCALLTYPE GetCurrentPadding(UINT32* frames) override {
-    if (frames == nullptr) return E_POINTER;
-    if (!initialized_) return AUDCLNT_E_NOT_INITIALIZED;
-    *frames = 0;
-    if (stream_ == nullptr) return S_OK;
-    connection_->pumpIfStale();
-    const HRESULT status = stream_->health();
-    if (FAILED(status)) return status;
-    const std::size_t readable = pa_stream_readable_size(stream_->stream);
-    if (readable != static_cast<std::size_t>(-1)) *frames = static_cast<UINT32>(readable / stream_->frameBytes);
-    return S_OK;
-  }
-
-  HRESULT STDMETHODCALLTYPE IsFormatSupported(AUDCLNT_SHAREMODE shareMode, const WAVEFORMATEX* format,
-                                              WAVEFORMATEX** closestMatch) override {
-    if (format == nullptr) return E_POINTER;
-    if (closestMatch != nullptr) *closestMatch = nullptr;
-    if (shareMode != AUDCLNT_SHAREMODE_SHARED) return AUDCLNT_E_UNSUPPORTED_FORMAT;
-    pa_sample_spec sampleSpec{};
-    return matchesDevice(*format, &sampleSpec) ? S_OK : AUDCLNT_E_UNSUPPORTED_FORMAT;
-  }
-
   HRESULT STDMETHODCALLTYPE GetMixFormat(WAVEFORMATEX** format) override {
     if (format == nullptr) return E_POINTER;
     const std::size_t size = mixFormatSize(mixFormat_);
     *format = static_cast<WAVEFORMATEX*>(CoTaskMemAlloc(size));
     if (*format == nullptr) return E_OUTOFMEMORY;
     std::memcpy(*format, &mixFormat_, size);
-    return S_OK;
-  }
-
-  HRESULT STDMETHODCALLTYPE GetDevicePeriod(REFERENCE_TIME* defaultPeriod, REFERENCE_TIME* minimumPeriod) override {
-    if (defaultPeriod != nullptr) *defaultPeriod = kPeriod;
-    if (minimumPeriod != nullptr) *minimumPeriod = kPeriod;
     return S_OK;
   }
 
@@ -233,7 +190,7 @@ class PulseAudioClient final : public ComObject<IAudioClient, IID_IAudioClient, 
       const bool finished = connection_->finish(operation, kServerReplyTimeoutMs);
       if (!finished || !succeeded) {
         status = stream_->health();
-        return FAILED(status) ? status : kTimeoutStatus;
+        return FAILED(status) ? status : HRESULT_ERROR_TIMEOUT;
       }
     }
     running_ = true;
@@ -255,9 +212,6 @@ class PulseAudioClient final : public ComObject<IAudioClient, IID_IAudioClient, 
     }
     return S_OK;
   }
-
-  HRESULT STDMETHODCALLTYPE Reset() override { return E_NOTIMPL; }
-  HRESULT STDMETHODCALLTYPE SetEventHandle(HANDLE) override { return E_NOTIMPL; }
 
   HRESULT STDMETHODCALLTYPE GetService(REFIID iid, void** service) override {
     if (service == nullptr) return E_POINTER;

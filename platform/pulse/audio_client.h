@@ -4,7 +4,7 @@
 
 #include <memory>
 
-#include "endpoints/core_audio.h"
+#include "platform/core_audio.h"
 #include "platform/pulse/pulse_connection.h"
 #include "platform/pulse/pulse_inventory.h"
 

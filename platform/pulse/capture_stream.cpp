@@ -1,19 +1,9 @@
 #include "platform/pulse/capture_stream.h"
 
-#include <time.h>
-
 #include <algorithm>
 #include <cstring>
 
-namespace {
-
-std::int64_t monotonicNs() {
-  timespec now{};
-  clock_gettime(CLOCK_MONOTONIC, &now);
-  return static_cast<std::int64_t>(now.tv_sec) * 1'000'000'000 + now.tv_nsec;
-}
-
-}  // namespace
+#include "platform/portable/monotonic_clock.h"
 
 CaptureStream::CaptureStream(std::shared_ptr<PulseConnection> connectionIn, pa_stream* streamIn,
                              const pa_sample_spec& sampleSpec, std::size_t grantedFragmentBytes, UINT32 bufferFrames)
@@ -107,7 +97,7 @@ bool CaptureStream::fetchPaced() {
   }
   const UINT64 queuedFrames = (queue_.size() - queueStart_) / frameBytes;
   if (queuedFrames == 0) return true;
-  const std::int64_t now = monotonicNs();
+  const std::int64_t now = monotonicNanoseconds();
   if (originNs_ < 0) originNs_ = now;
   const UINT64 dueFrames = static_cast<UINT64>(static_cast<double>(now - originNs_) * rate / 1e9) + slackFrames_;
   UINT64 allowed = dueFrames > framesHandedOut_ ? dueFrames - framesHandedOut_ : 0;

@@ -17,7 +17,7 @@
 #include <memory>
 #include <vector>
 
-#include "endpoints/core_audio.h"
+#include "platform/core_audio.h"
 #include "platform/pulse/pulse_connection.h"
 
 struct CaptureStream {

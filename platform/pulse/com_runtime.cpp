@@ -1,8 +1,8 @@
 // COM's entry points: the only class there is, the device enumerator, comes
 // with its own connection to the sound server.
-#include "endpoints/core_audio.h"
+#include "platform/core_audio.h"
+#include "platform/portable/console_control.h"
 #include "platform/pulse/device_objects.h"
-#include "platform/pulse/process_signals.h"
 
 HRESULT CoInitializeEx(void*, DWORD) {
   ignoreBrokenPipes();
@@ -13,14 +13,13 @@ HRESULT CoCreateInstance(REFCLSID classId, IUnknown* outer, DWORD, REFIID iid, v
   if (object == nullptr) return E_POINTER;
   *object = nullptr;
   if (!(classId == CLSID_MMDeviceEnumerator)) return REGDB_E_CLASSNOTREG;
-  if (outer != nullptr) return static_cast<HRESULT>(0x80040110u);  // CLASS_E_NOAGGREGATION
+  if (outer != nullptr) return CLASS_E_NOAGGREGATION;
   if (!(iid == IID_IMMDeviceEnumerator || iid == IID_IUnknown)) return E_NOINTERFACE;
   // A write to a server that has just gone away must not kill the process.
   ignoreBrokenPipes();
   HRESULT status = S_OK;
   std::shared_ptr<PulseConnection> connection = PulseConnection::open(&status);
   if (connection == nullptr) return status;
-  IMMDeviceEnumerator* enumerator = newPulseEnumerator(std::move(connection));
-  *object = enumerator;
+  *object = newPulseEnumerator(std::move(connection));
   return S_OK;
 }

@@ -1,81 +1,25 @@
-// The console control handler on SIGINT and SIGTERM, the sleep, the
-// performance counter on CLOCK_MONOTONIC, and the C runtime's _setmode.
-#include <signal.h>
-#include <time.h>
+// The console control handler, with SIGINT and SIGTERM as its events, the
+// sleep and the performance counter on CLOCK_MONOTONIC, and the C runtime's
+// _setmode.
+#include "platform/core_audio.h"
+#include "platform/portable/console_control.h"
+#include "platform/portable/monotonic_clock.h"
 
-#include <atomic>
-#include <cerrno>
-#include <cstdio>
+BOOL SetConsoleCtrlHandler(PHANDLER_ROUTINE handler, BOOL add) { return setConsoleControlHandler(handler, add); }
 
-#include "endpoints/core_audio.h"
-#include "platform/pulse/process_signals.h"
-
-namespace {
-
-std::atomic<PHANDLER_ROUTINE> installedHandler{nullptr};
-static_assert(std::atomic<PHANDLER_ROUTINE>::is_always_lock_free, "read from a signal handler");
-
-constexpr LONGLONG kNanosecondsPerSecond = 1'000'000'000;
-
-// Runs on whichever thread the signal lands on: only a lock-free load and the
-// handler, which itself only sets a flag atomically. A handler that declines
-// the event leaves the signal its default effect, as Windows then ends the
-// process.
-void onControlSignal(int signalNumber) {
-  const PHANDLER_ROUTINE handler = installedHandler.load();
-  const DWORD controlType = signalNumber == SIGINT ? CTRL_C_EVENT : CTRL_BREAK_EVENT;
-  if (handler != nullptr && handler(controlType) != FALSE) return;
-  signal(signalNumber, SIG_DFL);
-  raise(signalNumber);
-}
-
-}  // namespace
-
-void ignoreBrokenPipes() { signal(SIGPIPE, SIG_IGN); }
-
-BOOL SetConsoleCtrlHandler(PHANDLER_ROUTINE handler, BOOL add) {
-  ignoreBrokenPipes();
-  if (handler == nullptr) return FALSE;  // Windows' "ignore Ctrl+C" form is not needed here
-  if (add == FALSE) {
-    PHANDLER_ROUTINE expected = handler;
-    return installedHandler.compare_exchange_strong(expected, nullptr) ? TRUE : FALSE;
-  }
-  installedHandler.store(handler);
-  struct sigaction action {};
-  action.sa_handler = onControlSignal;
-  sigemptyset(&action.sa_mask);
-  action.sa_flags = SA_RESTART;
-  if (sigaction(SIGINT, &action, nullptr) != 0 || sigaction(SIGTERM, &action, nullptr) != 0) return FALSE;
-  return TRUE;
-}
-
-void Sleep(DWORD milliseconds) {
-  // An absolute deadline, so that a signal arriving mid-sleep does not cut the
-  // sleep short nor stretch it.
-  timespec deadline{};
-  clock_gettime(CLOCK_MONOTONIC, &deadline);
-  const LONGLONG nanoseconds = deadline.tv_nsec + static_cast<LONGLONG>(milliseconds) * 1'000'000;
-  deadline.tv_sec += static_cast<time_t>(nanoseconds / kNanosecondsPerSecond);
-  deadline.tv_nsec = static_cast<long>(nanoseconds % kNanosecondsPerSecond);
-  while (clock_nanosleep(CLOCK_MONOTONIC, TIMER_ABSTIME, &deadline, nullptr) == EINTR) {
-  }
-}
+void Sleep(DWORD milliseconds) { sleepMilliseconds(milliseconds); }
 
 BOOL QueryPerformanceFrequency(LARGE_INTEGER* frequency) {
   if (frequency == nullptr) return FALSE;
-  frequency->QuadPart = kNanosecondsPerSecond;
+  frequency->QuadPart = 1'000'000'000;
   return TRUE;
 }
 
 BOOL QueryPerformanceCounter(LARGE_INTEGER* counter) {
   if (counter == nullptr) return FALSE;
-  timespec now{};
-  clock_gettime(CLOCK_MONOTONIC, &now);
-  counter->QuadPart = static_cast<LONGLONG>(now.tv_sec) * kNanosecondsPerSecond + now.tv_nsec;
+  counter->QuadPart = monotonicNanoseconds();
   return TRUE;
 }
 
 // Linux streams make no text/binary difference. Reports text as the mode before.
-int _setmode(int, int) {
-  return _O_TEXT;
-}
+int _setmode(int, int) { return _O_TEXT; }

@@ -3,47 +3,14 @@
 #include <string>
 #include <vector>
 
+#include "platform/portable/com_object.h"
+#include "platform/portable/seam_objects.h"
+#include "platform/portable/property_store.h"
+#include "platform/portable/text_conversion.h"
 #include "platform/pulse/audio_client.h"
-#include "platform/pulse/com_object.h"
 #include "platform/pulse/pulse_inventory.h"
-#include "platform/pulse/wide_text.h"
 
 namespace {
-
-constexpr DWORD kAllStates = DEVICE_STATE_ACTIVE | DEVICE_STATE_DISABLED | DEVICE_STATE_NOTPRESENT |
-                             DEVICE_STATE_UNPLUGGED;
-
-class PulsePropertyStore final : public ComObject<IPropertyStore, IID_IPropertyStore, PulsePropertyStore> {
- public:
-  explicit PulsePropertyStore(std::string friendlyName) : friendlyName_(std::move(friendlyName)) {}
-
-  HRESULT STDMETHODCALLTYPE GetCount(DWORD* count) override {
-    if (count == nullptr) return E_POINTER;
-    *count = 1;
-    return S_OK;
-  }
-  HRESULT STDMETHODCALLTYPE GetAt(DWORD index, PROPERTYKEY* key) override {
-    if (key == nullptr) return E_POINTER;
-    if (index != 0) return E_INVALIDARG;
-    *key = PKEY_Device_FriendlyName;
-    return S_OK;
-  }
-  HRESULT STDMETHODCALLTYPE GetValue(REFPROPERTYKEY key, PROPVARIANT* value) override {
-    if (value == nullptr) return E_POINTER;
-    PropVariantInit(value);
-    // As on Windows, a key the store does not hold reads as VT_EMPTY.
-    if (!(key.fmtid == PKEY_Device_FriendlyName.fmtid && key.pid == PKEY_Device_FriendlyName.pid)) return S_OK;
-    value->pwszVal = toCoTaskWideText(friendlyName_);
-    if (value->pwszVal == nullptr) return E_OUTOFMEMORY;
-    value->vt = VT_LPWSTR;
-    return S_OK;
-  }
-  HRESULT STDMETHODCALLTYPE SetValue(REFPROPERTYKEY, REFPROPVARIANT) override { return E_ACCESSDENIED; }
-  HRESULT STDMETHODCALLTYPE Commit() override { return E_ACCESSDENIED; }
-
- private:
-  std::string friendlyName_;
-};
 
 class PulseDevice final : public ComObject<IMMDevice, IID_IMMDevice, PulseDevice> {
  public:
@@ -61,7 +28,7 @@ class PulseDevice final : public ComObject<IMMDevice, IID_IMMDevice, PulseDevice
   }
   HRESULT STDMETHODCALLTYPE OpenPropertyStore(DWORD, IPropertyStore** store) override {
     if (store == nullptr) return E_POINTER;
-    *store = new PulsePropertyStore(info_.description);
+    *store = newPropertyStore(FriendlyName{FriendlyNameKind::text, info_.description});
     return S_OK;
   }
   HRESULT STDMETHODCALLTYPE GetId(LPWSTR* id) override {
@@ -103,21 +70,21 @@ class PulseCollection final : public ComObject<IMMDeviceCollection, IID_IMMDevic
   std::vector<EndpointInfo> endpoints_;
 };
 
-class PulseEnumerator final : public ComObject<IMMDeviceEnumerator, IID_IMMDeviceEnumerator, PulseEnumerator> {
+// The server's inventory is read at the enumerator's first call and kept, so
+// that one listing or one selection sees one state of the server, read once.
+class PulseEnumerator final : public DeviceEnumeratorObject<PulseEnumerator> {
  public:
   explicit PulseEnumerator(std::shared_ptr<PulseConnection> connection) : connection_(std::move(connection)) {}
 
   HRESULT STDMETHODCALLTYPE EnumAudioEndpoints(EDataFlow flow, DWORD stateMask,
                                                IMMDeviceCollection** devices) override {
-    if (devices == nullptr) return E_POINTER;
-    *devices = nullptr;
-    if (flow < eRender || flow > eAll || stateMask == 0 || (stateMask & ~kAllStates) != 0) return E_INVALIDARG;
-    Inventory inventory;
-    if (!readInventory(*connection_, &inventory)) return AUDCLNT_E_SERVICE_NOT_RUNNING;
+    if (const HRESULT refused = checkEnumeration(flow, stateMask, devices); FAILED(refused)) return refused;
+    const Inventory* inventory = this->inventory();
+    if (inventory == nullptr) return AUDCLNT_E_SERVICE_NOT_RUNNING;
     std::vector<EndpointInfo> chosen;
     for (EDataFlow each : {eRender, eCapture}) {
       if (flow != eAll && flow != each) continue;
-      for (const auto& endpoint : inventory.endpoints(each))
+      for (const auto& endpoint : inventory->endpoints(each))
         if ((endpoint.state & stateMask) != 0) chosen.push_back(endpoint);
     }
     *devices = new PulseCollection(connection_, std::move(chosen));
@@ -125,52 +92,25 @@ class PulseEnumerator final : public ComObject<IMMDeviceEnumerator, IID_IMMDevic
   }
 
   HRESULT STDMETHODCALLTYPE GetDefaultAudioEndpoint(EDataFlow flow, ERole role, IMMDevice** endpoint) override {
-    if (endpoint == nullptr) return E_POINTER;
-    *endpoint = nullptr;
-    if ((flow != eRender && flow != eCapture) || role < eConsole || role > eCommunications) return E_INVALIDARG;
-    Inventory inventory;
-    if (!readInventory(*connection_, &inventory)) return AUDCLNT_E_SERVICE_NOT_RUNNING;
-    const EndpointInfo* found = inventory.defaultEndpoint(flow);
+    if (const HRESULT refused = checkDefaultRequest(flow, role, endpoint); FAILED(refused)) return refused;
+    const Inventory* inventory = this->inventory();
+    if (inventory == nullptr) return AUDCLNT_E_SERVICE_NOT_RUNNING;
+    const EndpointInfo* found = inventory->defaultEndpoint(flow);
     if (found == nullptr) return HRESULT_ERROR_NOT_FOUND;
     *endpoint = new PulseDevice(connection_, *found);
     return S_OK;
   }
 
-  HRESULT STDMETHODCALLTYPE GetDevice(LPCWSTR id, IMMDevice** device) override {
-    if (id == nullptr || device == nullptr) return E_POINTER;
-    *device = nullptr;
-    Inventory inventory;
-    if (!readInventory(*connection_, &inventory)) return AUDCLNT_E_SERVICE_NOT_RUNNING;
-    for (EDataFlow flow : {eCapture, eRender}) {
-      for (const auto& endpoint : inventory.endpoints(flow)) {
-        if (sameText(id, endpoint.name)) {
-          *device = new PulseDevice(connection_, endpoint);
-          return S_OK;
-        }
-      }
-    }
-    return HRESULT_ERROR_NOT_FOUND;
-  }
-
-  HRESULT STDMETHODCALLTYPE RegisterEndpointNotificationCallback(IMMNotificationClient*) override {
-    return E_NOTIMPL;
-  }
-  HRESULT STDMETHODCALLTYPE UnregisterEndpointNotificationCallback(IMMNotificationClient*) override {
-    return E_NOTIMPL;
-  }
-
  private:
-  static bool sameText(LPCWSTR wide, const std::string& utf8) {
-    LPWSTR converted = toCoTaskWideText(utf8);
-    if (converted == nullptr) return false;
-    std::size_t i = 0;
-    while (wide[i] != 0 && wide[i] == converted[i]) ++i;
-    const bool same = wide[i] == converted[i];
-    CoTaskMemFree(converted);
-    return same;
+  // Null while the server does not answer; a later call asks again.
+  const Inventory* inventory() {
+    if (!inventoryRead_) inventoryRead_ = readInventory(*connection_, &inventory_);
+    return inventoryRead_ ? &inventory_ : nullptr;
   }
 
   std::shared_ptr<PulseConnection> connection_;
+  Inventory inventory_;
+  bool inventoryRead_ = false;
 };
 
 }  // namespace

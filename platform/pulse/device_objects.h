@@ -3,7 +3,7 @@
 
 #include <memory>
 
-#include "endpoints/core_audio.h"
+#include "platform/core_audio.h"
 #include "platform/pulse/pulse_connection.h"
 
 // The enumerator CoCreateInstance hands out, with one reference.

@@ -1,8 +1,6 @@
 #include "platform/pulse/pulse_connection.h"
 
-#include <time.h>
-
-#include "platform/pulse/com_object.h"
+#include "platform/portable/monotonic_clock.h"
 
 namespace {
 
@@ -11,12 +9,6 @@ namespace {
 constexpr int kMostPumpRounds = 64;
 // Two pumps closer than this find nothing new worth a system call.
 constexpr std::int64_t kPumpFreshNs = 1'000'000;
-
-std::int64_t monotonicNs() {
-  timespec now{};
-  clock_gettime(CLOCK_MONOTONIC, &now);
-  return static_cast<std::int64_t>(now.tv_sec) * 1'000'000'000 + now.tv_nsec;
-}
 
 bool contextFinal(pa_context_state_t state) {
   return state == PA_CONTEXT_FAILED || state == PA_CONTEXT_TERMINATED;
@@ -45,7 +37,7 @@ std::shared_ptr<PulseConnection> PulseConnection::open(HRESULT* status) {
       kServerReplyTimeoutMs);
   const bool ready = pa_context_get_state(connection->context_) == PA_CONTEXT_READY;
   if (!ready) {
-    if (timedOut) *status = kTimeoutStatus;
+    if (timedOut) *status = HRESULT_ERROR_TIMEOUT;
     return nullptr;
   }
   *status = S_OK;
@@ -67,11 +59,11 @@ void PulseConnection::pump() {
   // until a round finds nothing.
   for (int round = 0; round < kMostPumpRounds; ++round)
     if (loop_.iterate(0) == 0) break;
-  lastPumpNs_ = monotonicNs();
+  lastPumpNs_ = monotonicNanoseconds();
 }
 
 void PulseConnection::pumpIfStale() {
-  if (lastPumpNs_ < 0 || monotonicNs() - lastPumpNs_ >= kPumpFreshNs) pump();
+  if (lastPumpNs_ < 0 || monotonicNanoseconds() - lastPumpNs_ >= kPumpFreshNs) pump();
 }
 
 bool PulseConnection::waitUntil(const std::function<bool()>& done, int timeoutMs) {
@@ -90,7 +82,7 @@ bool PulseConnection::waitUntil(const std::function<bool()>& done, int timeoutMs
     // signal only makes it look again.
     loop_.iterate(static_cast<long long>(deadline - now));
   }
-  lastPumpNs_ = monotonicNs();
+  lastPumpNs_ = monotonicNanoseconds();
   return result;
 }
 

@@ -12,7 +12,7 @@
 #include <functional>
 #include <memory>
 
-#include "endpoints/core_audio.h"
+#include "platform/core_audio.h"
 #include "platform/pulse/poll_loop.h"
 
 class PulseConnection {

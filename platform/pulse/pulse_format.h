@@ -5,7 +5,7 @@
 
 #include <pulse/pulseaudio.h>
 
-#include "endpoints/core_audio.h"
+#include "platform/core_audio.h"
 
 // The mix format of a device with this sample format and channel map. Plain
 // WAVEFORMATEX (cbSize 0) for 16-bit PCM with one or two channels, the

@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "endpoints/core_audio.h"
+#include "platform/core_audio.h"
 #include "platform/pulse/pulse_connection.h"
 
 struct EndpointInfo {

@@ -1,6 +1,6 @@
 #include "platform/sim/sim_delivery_timing.h"
 
-#include "platform/sim/virtual_clock.h"
+#include "platform/sim/console_and_clock.h"
 
 namespace sim {
 namespace {

@@ -9,8 +9,7 @@
 #include <sstream>
 #include <stdexcept>
 
-#include "platform/sim/stdout_limit.h"
-#include "platform/sim/virtual_clock.h"
+#include "platform/sim/console_and_clock.h"
 
 namespace sim {
 namespace {
@@ -81,15 +80,28 @@ bool isFlowCall(const std::string& key) {
   return colon == std::string::npos || key.substr(colon + 1) == "capture" || key.substr(colon + 1) == "render";
 }
 
-FailureMap parseFailures(const json& object, const std::string& where, bool topLevel) {
+// "fail" holds failure statuses and "succeedWith" success statuses, each
+// for the calls that can be scripted at its level.
+void parseScripted(const json& object, const std::string& where, bool topLevel, bool failures,
+                   std::map<std::string, HRESULT>& into) {
   if (!object.is_object()) reject(where, "must be an object");
-  FailureMap map;
   for (const auto& [key, value] : object.items()) {
     const bool known = topLevel ? (kTopCalls.count(key) != 0 || isFlowCall(key)) : kEndpointCalls.count(key) != 0;
-    if (!known) reject(where, "no call named \"" + key + "\" can be made to fail here");
-    map[key] = parseStatus(value, where + "." + key);
+    if (!known) reject(where, "no call named \"" + key + "\" can be scripted here");
+    const HRESULT status = parseStatus(value, where + "." + key);
+    if (failures && SUCCEEDED(status)) reject(where + "." + key, "is a success status; those go under succeedWith");
+    if (!failures && FAILED(status)) reject(where + "." + key, "is a failure status; those go under fail");
+    into[key] = status;
   }
-  return map;
+}
+
+ScriptedStatuses parseScriptedStatuses(const json& object, const std::string& where, bool topLevel) {
+  ScriptedStatuses statuses;
+  const std::string prefix = where.empty() ? "" : where + ".";
+  if (object.contains("fail")) parseScripted(object.at("fail"), prefix + "fail", topLevel, true, statuses.failures);
+  if (object.contains("succeedWith"))
+    parseScripted(object.at("succeedWith"), prefix + "succeedWith", topLevel, false, statuses.successes);
+  return statuses;
 }
 
 MixFormat parseFormat(const json& object, const std::string& where) {
@@ -201,11 +213,11 @@ Endpoint parseEndpoint(const json& object, const std::string& where) {
   if (object.contains("name")) {
     const json& name = object.at("name");
     if (name.is_string()) {
-      endpoint.nameKind = NameKind::text;
-      endpoint.name = name.get<std::string>();
+      endpoint.name.kind = FriendlyNameKind::text;
+      endpoint.name.text = name.get<std::string>();
     } else if (name.is_number_unsigned()) {
-      endpoint.nameKind = NameKind::number;  // a property of another type than text
-      endpoint.nameNumber = name.get<std::uint32_t>();
+      endpoint.name.kind = FriendlyNameKind::number;
+      endpoint.name.number = name.get<std::uint32_t>();
     } else if (!name.is_null()) {
       reject(where + ".name", "must be a string, null or a number");
     }
@@ -223,7 +235,7 @@ Endpoint parseEndpoint(const json& object, const std::string& where) {
   const std::int64_t tenMilliseconds = endpoint.format.rate / 100 > 0 ? endpoint.format.rate / 100 : 1;
   endpoint.packetFrames = static_cast<UINT32>(integerAt(object, "packetFrames", where, 1, 1 << 24, tenMilliseconds));
   endpoint.timing = parseDeliveryTiming(object, where);
-  if (object.contains("fail")) endpoint.fail = parseFailures(object.at("fail"), where + ".fail", false);
+  endpoint.scripted = parseScriptedStatuses(object, where, false);
   parseLoss(object, where, endpoint);
   const std::int64_t packetBytes =
       static_cast<std::int64_t>(endpoint.packetFrames) * endpoint.format.channels * (endpoint.format.bits / 8);
@@ -257,10 +269,10 @@ void applyClock(const World& loaded) {
   if (loaded.realClock) simClockUseRealTime();
 }
 
-// The process's own scenario decides how its capture run ends. On real time a
-// run without a "stop" lasts until it is stopped, as on a real machine.
-void applyStop(const World& loaded) {
-  if (loaded.stdoutAcceptsBytes) simLimitStandardOutput(*loaded.stdoutAcceptsBytes);
+// The process's own scenario decides when its control event comes. On real
+// time a run without a "stop" lasts until it is stopped, as on a real machine.
+// (Its standard output limit is the C runtime's business: see _setmode.)
+void scheduleStop(const World& loaded) {
   if (loaded.controlEventAtMs) {
     simClockScheduleControlEvent(*loaded.controlEventAtMs);
   } else if (!loaded.stdoutAcceptsBytes && !loaded.realClock) {
@@ -303,7 +315,7 @@ World parseScenario(const std::string& text) {
       }
     }
   }
-  if (root.contains("fail")) parsed.fail = parseFailures(root.at("fail"), "fail", true);
+  parsed.scripted = parseScriptedStatuses(root, "", true);
   parsed.realClock = parseRealClock(root);
   if (root.contains("stop")) {
     const json& stop = root.at("stop");
@@ -326,7 +338,7 @@ const World& world() {
     scenarioUnusable(path != nullptr ? path : "(built in)", error.what());
   }
   applyClock(*loadedWorld);
-  applyStop(*loadedWorld);
+  scheduleStop(*loadedWorld);
   return *loadedWorld;
 }
 
@@ -344,16 +356,33 @@ std::optional<HRESULT> lossOf(const Endpoint& endpoint, std::int64_t ticks) {
   return endpoint.lostStatus;
 }
 
-std::optional<HRESULT> failureOf(const FailureMap& map, const std::string& call) {
-  const auto found = map.find(call);
-  if (found == map.end()) return std::nullopt;
+std::optional<HRESULT> scriptedFailure(const ScriptedStatuses& statuses, const std::string& call) {
+  const auto found = statuses.failures.find(call);
+  if (found == statuses.failures.end()) return std::nullopt;
   return found->second;
 }
 
-std::optional<HRESULT> flowFailureOf(const std::string& call, EDataFlow flow) {
-  const char* flowName = flow == eCapture ? ":capture" : flow == eRender ? ":render" : ":all";
-  if (auto status = failureOf(world().fail, call + flowName)) return status;
-  return failureOf(world().fail, call);
+HRESULT scriptedSuccess(const ScriptedStatuses& statuses, const std::string& call) {
+  const auto found = statuses.successes.find(call);
+  return found == statuses.successes.end() ? S_OK : found->second;
+}
+
+namespace {
+// A top-level call named per flow: "name:capture" before "name".
+std::string flowCallName(const std::map<std::string, HRESULT>& map, const std::string& call, EDataFlow flow) {
+  const std::string perFlow = call + (flow == eCapture ? ":capture" : flow == eRender ? ":render" : ":all");
+  return map.count(perFlow) != 0 ? perFlow : call;
+}
+}  // namespace
+
+std::optional<HRESULT> flowScriptedFailure(const std::string& call, EDataFlow flow) {
+  const ScriptedStatuses& statuses = world().scripted;
+  return scriptedFailure(statuses, flowCallName(statuses.failures, call, flow));
+}
+
+HRESULT flowScriptedSuccess(const std::string& call, EDataFlow flow) {
+  const ScriptedStatuses& statuses = world().scripted;
+  return scriptedSuccess(statuses, flowCallName(statuses.successes, call, flow));
 }
 
 bool comInitialised() { return comIsInitialised; }

@@ -28,24 +28,28 @@
 //     jitterMs      each packet is handed out up to this much after it is
 //                   due, never before the one ahead of it (0). The delays
 //                   follow a fixed sequence, so runs are repeatable.
-//     fail          call -> "0x..." status: Activate, GetMixFormat, Initialize,
-//                   GetService, Start, Stop, GetId, OpenPropertyStore, GetValue,
-//                   GetState, GetNextPacketSize, GetBuffer, ReleaseBuffer, Item.
-//                   A failure status replaces the call's work; a success
-//                   status is returned after it.
+//     fail          call -> "0x8..." failure status, which the call returns
+//                   instead of doing its work: Activate, GetMixFormat,
+//                   Initialize, GetService, Start, Stop, GetId,
+//                   OpenPropertyStore, GetValue, GetState, GetNextPacketSize,
+//                   GetBuffer, ReleaseBuffer, Item
+//     succeedWith   call -> "0x0..." success status, which the call returns
+//                   instead of S_OK once its work is done; the same calls
 //     lostAtMs      the device is lost at this virtual time: from then on the
 //                   capture client's GetNextPacketSize answers lostStatus and
 //                   reports no packet
 //     lostStatus    "0x..." status of the loss (default "0x88890004", device
 //                   invalidated; "0x88890010": audio service stopped); only
 //                   with lostAtMs
-//   fail: the same for CoInitializeEx, CoCreateInstance, and per flow (name or
-//     name:capture / name:render) EnumAudioEndpoints, GetDefaultAudioEndpoint,
-//     GetCount. A scripted CoInitializeEx status is only returned: COM
-//     still works, as after RPC_E_CHANGED_MODE on Windows.
+//   fail, succeedWith: the same for CoInitializeEx, CoCreateInstance, and per
+//     flow (name or name:capture / name:render) EnumAudioEndpoints,
+//     GetDefaultAudioEndpoint, GetCount. A scripted CoInitializeEx status is
+//     only returned: COM still works, as after RPC_E_CHANGED_MODE on Windows.
 //   stop: {"controlEventAtMs": T} and/or {"stdoutAcceptsBytes": N}; without
 //     it a capture run ends by a control event at 10 s (virtual clock) or
-//     runs until stopped (real clock).
+//     runs until stopped (real clock). Standard output accepts N bytes from
+//     the moment the program sets its mode (as a capture run does first) and
+//     refuses the rest, as a pipe whose reader went away.
 //   clock: "virtual" (default): time moves only in Sleep, exactly, so every
 //     run of a scenario writes the same bytes as fast as it is read; "real":
 //     the devices and the performance counter follow the monotonic clock and
@@ -62,7 +66,8 @@
 #include <utility>
 #include <vector>
 
-#include "endpoints/core_audio.h"
+#include "platform/core_audio.h"
+#include "platform/portable/property_store.h"
 
 namespace sim {
 
@@ -75,8 +80,6 @@ struct Signal {
   double value = 0.0;  // constant
 };
 
-enum class NameKind { missing, text, number };
-
 struct MixFormat {
   WORD tag = WAVE_FORMAT_IEEE_FLOAT;  // WAVE_FORMAT_EXTENSIBLE with subFloat deciding the sub-format
   bool subFloat = true;
@@ -86,8 +89,12 @@ struct MixFormat {
   DWORD rate = 48000;
 };
 
-// Call name -> status to return instead of the normal result.
-using FailureMap = std::map<std::string, HRESULT>;
+// Call name -> status: a failure returned instead of the call's work, a
+// success status returned instead of S_OK after it.
+struct ScriptedStatuses {
+  std::map<std::string, HRESULT> failures;
+  std::map<std::string, HRESULT> successes;
+};
 
 // When an endpoint hands its packets out; times in virtual milliseconds.
 struct DeliveryTiming {
@@ -99,29 +106,29 @@ struct DeliveryTiming {
 struct Endpoint {
   EDataFlow flow = eCapture;
   std::string id;
-  NameKind nameKind = NameKind::missing;
-  std::string name;              // NameKind::text
-  std::uint32_t nameNumber = 0;  // NameKind::number: a property of another type
+  FriendlyName name;
   DWORD state = DEVICE_STATE_ACTIVE;
   bool isDefault = false;
   MixFormat format;
   Signal signal;
   UINT32 packetFrames = 480;
   DeliveryTiming timing;
-  FailureMap fail;
+  ScriptedStatuses scripted;
   std::optional<std::int64_t> lostAtMs;  // device lost from this virtual time on
   HRESULT lostStatus = AUDCLNT_E_DEVICE_INVALIDATED;
 };
 
 struct World {
   std::vector<Endpoint> endpoints;
-  FailureMap fail;
+  ScriptedStatuses scripted;
   std::optional<std::int64_t> controlEventAtMs;
   std::optional<std::int64_t> stdoutAcceptsBytes;
   bool realClock = false;
 };
 
-// The world of AUDIOTAP_SIM_SCENARIO, or the default world when it is unset.
+// The world of AUDIOTAP_SIM_SCENARIO, or the default world when it is unset,
+// read at the first call. Reading it sets the clock going as the scenario
+// says and schedules its control event; nothing else of the process changes.
 // A scenario that cannot be read ends the process with status 2 and a
 // one-line message on standard error.
 const World& world();
@@ -129,11 +136,15 @@ const World& world();
 // The status an endpoint's lost device answers at virtual time ticks, if it is lost by then.
 std::optional<HRESULT> lossOf(const Endpoint& endpoint, std::int64_t ticks);
 
-// The status a scenario sets for call (a top-level or endpoint failure map).
-std::optional<HRESULT> failureOf(const FailureMap& map, const std::string& call);
+// The failure a scenario scripts for call, and the status it returns instead
+// of S_OK (S_OK when none is scripted).
+std::optional<HRESULT> scriptedFailure(const ScriptedStatuses& statuses, const std::string& call);
+HRESULT scriptedSuccess(const ScriptedStatuses& statuses, const std::string& call);
 
-// Top-level call that may be named per flow: "name:capture" before "name".
-std::optional<HRESULT> flowFailureOf(const std::string& call, EDataFlow flow);
+// The same for a top-level call that may be named per flow: "name:capture"
+// before "name".
+std::optional<HRESULT> flowScriptedFailure(const std::string& call, EDataFlow flow);
+HRESULT flowScriptedSuccess(const std::string& call, EDataFlow flow);
 
 // For in-process tests: replace the world by the scenario in text (same rules
 // and same exit on error as a file) and forget COM's state.

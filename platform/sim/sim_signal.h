@@ -5,7 +5,7 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "endpoints/core_audio.h"
+#include "platform/core_audio.h"
 #include "platform/sim/sim_scenario.h"
 
 namespace sim {

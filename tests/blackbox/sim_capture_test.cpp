@@ -194,13 +194,13 @@ TEST(AudiotapSimCapture, SilentOrFailingSourcesGiveSilenceWithoutAFault) {
 namespace {
 
 TEST(AudiotapSimCapture, StatusesThatAreNotNegativeCountAsSuccess) {
-  const json successes = {{"fail",
+  const json successes = {{"succeedWith",
                            {{"Activate", "0x00000001"},
                             {"GetMixFormat", "0x00000001"},
                             {"Initialize", "0x7fffffff"},
                             {"GetService", "0x00000001"},
                             {"Start", "0x08890001"}}}};
-  const json topSuccesses = {{"fail", {{"CoInitializeEx", "0x00000001"}, {"GetDefaultAudioEndpoint", "0x00000001"}}}};
+  const json topSuccesses = {{"succeedWith", {{"CoInitializeEx", "0x00000001"}, {"GetDefaultAudioEndpoint", "0x00000001"}}}};
   const SimRun run =
       runSim(twoEndpointWorld(successes, successes, topSuccesses, 1000), {"--mic", "default", "--system", "1"});
   EXPECT_EQ(run.result.exitStatus, 0) << run.result.standardError;

@@ -8,7 +8,7 @@
 
 #include <string>
 
-#include "endpoints/core_audio.h"
+#include "platform/core_audio.h"
 
 // The friendly names of the two microphones every leg's world holds: one
 // with letters outside ASCII, in two and three bytes of UTF-8, and one that

@@ -2,7 +2,7 @@
 // suite's world (the names of seam_check.h): a microphone, one that is lost
 // later, an unplugged one, and speakers playing a tone.
 #include "platform/sim/sim_scenario.h"
-#include "platform/sim/virtual_clock.h"
+#include "platform/sim/console_and_clock.h"
 #include "tests/conformance/seam_check.h"
 
 namespace {

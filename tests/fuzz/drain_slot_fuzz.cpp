@@ -14,7 +14,7 @@
 #include <vector>
 
 #include "pipeline/converter.h"
-#include "platform/sim/scripted_capture.h"
+#include "tests/support/scripted_capture.h"
 
 namespace {
 CaptureSlot slot;  // too large for the stack, as in the program

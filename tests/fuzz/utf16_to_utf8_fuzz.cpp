@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "platform/sim/sim_objects.h"
+#include "platform/portable/text_conversion.h"
 #include "tests/fuzz/utf8_validity.h"
 
 namespace {
@@ -47,7 +47,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   std::vector<char> exact(static_cast<std::size_t>(needed));
   if (convert(wide, length, exact.data(), needed) != needed) std::abort();
   if (!isValidUtf8(reinterpret_cast<const unsigned char*>(exact.data()), exact.size())) std::abort();
-  if (sim::toUtf16(std::string(exact.data(), exact.size())) != withUnpairedSurrogatesReplaced(wide)) std::abort();
+  if (toUtf16(std::string(exact.data(), exact.size())) != withUnpairedSurrogatesReplaced(wide)) std::abort();
 
   if (needed > 1) {                                                      // a capacity of 0 asks for the size instead
     std::vector<char> short_(static_cast<std::size_t>(needed), '\x5A');  // one guard byte

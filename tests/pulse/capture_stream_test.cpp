@@ -61,7 +61,7 @@ TEST_F(CaptureStreams, EveryDeviceFormatIsDescribedAsWindowsWouldAndCarriesTheTo
     ASSERT_TRUE(server.waitForPlayback(sink, 1));
 
     OpenedStream stream;
-    ASSERT_EQ(openStream(enumerator(), eRender, sink, &stream), S_OK);
+    ASSERT_EQ(openStream(freshEnumerator(), eRender, sink, &stream), S_OK);
     const WAVEFORMATEX& format = *stream.format;
     EXPECT_EQ(format.wFormatTag, c.tag);
     EXPECT_EQ(format.nChannels, c.channels);
@@ -137,100 +137,17 @@ TEST_F(CaptureStreams, ASourceThatDeliversInBurstsIsHandedOutSteadily) {
   EXPECT_NEAR(toneFrequency(decodeChannel(captured.bytes, *stream.format, 0), 32000), 440.0, 2.0);
 }
 
-TEST_F(CaptureStreams, ClientsRefuseWhatWasapiRefuses) {
-  ASSERT_GE(server.loadModule({"module-sine-source", "source_name=tone", "rate=48000"}), 0);
-  ASSERT_GE(server.loadModule({"module-null-sink", "sink_name=speakers", "rate=44100"}), 0);
-  auto activate = [&](EDataFlow flow, const std::string& id, Ref<IAudioClient>* client, WAVEFORMATEX** format) {
-    Ref<IMMDeviceCollection> collection;
-    ASSERT_EQ(enumerator()->EnumAudioEndpoints(flow, DEVICE_STATE_ACTIVE, collection.out()), S_OK);
-    UINT count = 0;
-    collection->GetCount(&count);
-    for (UINT i = 0; i < count; ++i) {
-      Ref<IMMDevice> device;
-      ASSERT_EQ(collection->Item(i, device.out()), S_OK);
-      if (viewOf(device.get()).id != id) continue;
-      Ref<IUnknown> other;
-      EXPECT_EQ(device->Activate(IID_IAudioCaptureClient, CLSCTX_ALL, nullptr, other.outVoid()), E_NOINTERFACE);
-      ASSERT_EQ(device->Activate(IID_IAudioClient, CLSCTX_ALL, nullptr, client->outVoid()), S_OK);
-      ASSERT_EQ((*client)->GetMixFormat(format), S_OK);
-      return;
-    }
-    FAIL() << id << " not found";
-  };
-
-  Ref<IAudioClient> mic;
-  WAVEFORMATEX* micFormat = nullptr;
-  activate(eCapture, "tone", &mic, &micFormat);
-  ASSERT_NE(micFormat, nullptr);
-  Ref<IAudioCaptureClient> capture;
-  EXPECT_EQ(mic->Start(), AUDCLNT_E_NOT_INITIALIZED);
-  EXPECT_EQ(mic->GetService(IID_IAudioCaptureClient, capture.outVoid()), AUDCLNT_E_NOT_INITIALIZED);
-  EXPECT_EQ(mic->Initialize(AUDCLNT_SHAREMODE_SHARED, AUDCLNT_STREAMFLAGS_LOOPBACK, 2000000, 0, micFormat, nullptr),
-            AUDCLNT_E_WRONG_ENDPOINT_TYPE);
-  ASSERT_EQ(micFormat->wFormatTag, WAVE_FORMAT_EXTENSIBLE);
-  WAVEFORMATEXTENSIBLE otherRate = *reinterpret_cast<WAVEFORMATEXTENSIBLE*>(micFormat);
-  otherRate.Format.nSamplesPerSec = 44100;
-  otherRate.Format.nAvgBytesPerSec = 44100 * otherRate.Format.nBlockAlign;
-  EXPECT_EQ(mic->Initialize(AUDCLNT_SHAREMODE_SHARED, 0, 2000000, 0, &otherRate.Format, nullptr),
-            AUDCLNT_E_UNSUPPORTED_FORMAT);
-  EXPECT_EQ(mic->IsFormatSupported(AUDCLNT_SHAREMODE_SHARED, micFormat, nullptr), S_OK);
-  ASSERT_EQ(mic->Initialize(AUDCLNT_SHAREMODE_SHARED, 0, 2000000, 0, micFormat, nullptr), S_OK);
-  EXPECT_EQ(mic->Initialize(AUDCLNT_SHAREMODE_SHARED, 0, 2000000, 0, micFormat, nullptr),
-            AUDCLNT_E_ALREADY_INITIALIZED);
-  ASSERT_EQ(mic->GetService(IID_IAudioCaptureClient, capture.outVoid()), S_OK);
-  EXPECT_EQ(mic->Stop(), S_FALSE);
-  ASSERT_EQ(mic->Start(), S_OK);
-  EXPECT_EQ(mic->Start(), AUDCLNT_E_NOT_STOPPED);
-
-  // Packet hand-over: one packet out at a time; releasing 0 frames hands the
-  // same packet out again; a wrong count is refused.
-  UINT32 announced = 0;
-  for (int i = 0; i < 100 && announced == 0; ++i) {
-    Sleep(10);
-    ASSERT_EQ(capture->GetNextPacketSize(&announced), S_OK);
-  }
-  ASSERT_GT(announced, 0u);
-  BYTE* data = nullptr;
-  UINT32 frames = 0;
-  DWORD flags = 0;
-  ASSERT_EQ(capture->GetBuffer(&data, &frames, &flags, nullptr, nullptr), S_OK);
-  EXPECT_EQ(frames, announced);
-  const std::vector<BYTE> first(data, data + frames * micFormat->nBlockAlign);
-  EXPECT_EQ(capture->GetBuffer(&data, &frames, &flags, nullptr, nullptr), AUDCLNT_E_OUT_OF_ORDER);
-  EXPECT_EQ(capture->ReleaseBuffer(announced + 1), static_cast<HRESULT>(0x88890009u));
-  EXPECT_EQ(capture->ReleaseBuffer(0), S_OK);
-  ASSERT_EQ(capture->GetBuffer(&data, &frames, &flags, nullptr, nullptr), S_OK);
-  EXPECT_EQ(frames, announced);
-  EXPECT_EQ(std::vector<BYTE>(data, data + frames * micFormat->nBlockAlign), first);
-  EXPECT_EQ(capture->ReleaseBuffer(frames), S_OK);
-  EXPECT_EQ(capture->ReleaseBuffer(frames), AUDCLNT_E_OUT_OF_ORDER);
-  EXPECT_EQ(mic->Stop(), S_OK);
-  CoTaskMemFree(micFormat);
-
-  // A render endpoint opened without loopback is a render stream: no capture.
-  Ref<IAudioClient> speakers;
-  WAVEFORMATEX* speakerFormat = nullptr;
-  activate(eRender, "speakers", &speakers, &speakerFormat);
-  ASSERT_NE(speakerFormat, nullptr);
-  EXPECT_EQ(speakers->Initialize(AUDCLNT_SHAREMODE_EXCLUSIVE, 0, 2000000, 0, speakerFormat, nullptr),
-            static_cast<HRESULT>(0x8889000Eu));
-  ASSERT_EQ(speakers->Initialize(AUDCLNT_SHAREMODE_SHARED, 0, 2000000, 0, speakerFormat, nullptr), S_OK);
-  Ref<IAudioCaptureClient> none;
-  EXPECT_EQ(speakers->GetService(IID_IAudioCaptureClient, none.outVoid()), AUDCLNT_E_WRONG_ENDPOINT_TYPE);
-  CoTaskMemFree(speakerFormat);
-}
-
 // When the server dies, or the device is removed, GetNextPacketSize answers
 // from then on as WASAPI's does for a stopped audio service or a device that
 // went away, within a pass or two; GetBuffer is never needed to find out.
+// (A removed plain source is one of the seam-conformance rules.)
 TEST_F(CaptureStreams, ADeadServerOrARemovedDeviceFailsGetNextPacketSizeFromThenOn) {
-  enum class Ending { killServer, removeSource, removeRemappedMicrophone, removeSink };
+  enum class Ending { killServer, removeRemappedMicrophone, removeSink };
   const struct {
     Ending ending;
     HRESULT status;
   } cases[] = {
       {Ending::killServer, AUDCLNT_E_SERVICE_NOT_RUNNING},
-      {Ending::removeSource, AUDCLNT_E_DEVICE_INVALIDATED},
       {Ending::removeRemappedMicrophone, AUDCLNT_E_DEVICE_INVALIDATED},
       {Ending::removeSink, AUDCLNT_E_DEVICE_INVALIDATED},
   };
@@ -262,9 +179,6 @@ TEST_F(CaptureStreams, ADeadServerOrARemovedDeviceFailsGetNextPacketSizeFromThen
     switch (c.ending) {
       case Ending::killServer:
         kill(server.pid(), SIGKILL);
-        break;
-      case Ending::removeSource:
-        server.pactl({"unload-module", std::to_string(sourceModule)});
         break;
       case Ending::removeRemappedMicrophone:
         server.pactl({"unload-module", "module-remap-source"});

@@ -10,7 +10,7 @@
 #include <chrono>
 #include <thread>
 
-#include "endpoints/core_audio.h"
+#include "platform/core_audio.h"
 
 namespace {
 

@@ -56,11 +56,18 @@ TEST_F(EndpointListing, SinksAndNonMonitorSourcesWithNamesDescriptionsAndDefault
   EXPECT_EQ(defaultId(enumerator(), eRender, &status), "headset");
   EXPECT_EQ(status, S_OK);
 
-  // Defaults follow the server as it changes, and the state mask is honoured.
-  server.pactl({"set-default-sink", "speakers"});
-  EXPECT_EQ(defaultId(enumerator(), eRender, &status), "speakers");
+  // The state mask is honoured.
   EXPECT_TRUE(listEndpoints(enumerator(), eCapture, DEVICE_STATE_UNPLUGGED).empty());
   EXPECT_EQ(listEndpoints(enumerator(), eAll, DEVICE_STATE_ACTIVE).size(), 4u);
+
+  // An enumerator keeps the server as it was at its first call, so that one
+  // listing or selection is of one moment; a new enumerator sees the changes.
+  server.pactl({"set-default-sink", "speakers"});
+  ASSERT_GE(server.loadModule({"module-null-sink", "sink_name=late"}), 0);
+  EXPECT_EQ(defaultId(enumerator(), eRender, &status), "headset");
+  EXPECT_EQ(listEndpoints(enumerator(), eRender, DEVICE_STATE_ACTIVE).size(), 2u);
+  EXPECT_EQ(defaultId(freshEnumerator(), eRender, &status), "speakers");
+  EXPECT_EQ(listEndpoints(enumerator(), eRender, DEVICE_STATE_ACTIVE).size(), 3u);
 }
 
 TEST_F(EndpointListing, WithoutRealSourcesThereIsNoCaptureEndpointNorDefault) {

@@ -136,3 +136,8 @@ IMMDeviceEnumerator* PulseSeamTest::enumerator() {
   }
   return enumerator_.get();
 }
+
+IMMDeviceEnumerator* PulseSeamTest::freshEnumerator() {
+  enumerator_.reset();
+  return enumerator();
+}

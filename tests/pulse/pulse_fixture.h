@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "endpoints/core_audio.h"
+#include "platform/core_audio.h"
 #include "tests/pulse/private_pulse_server.h"
 
 template <class T>
@@ -78,6 +78,9 @@ class PulseSeamTest : public ::testing::Test {
   void SetUp() override;
   void TearDown() override;
   IMMDeviceEnumerator* enumerator();
+  // An enumerator sees the server as it was at its first call, as one run of
+  // the program does; a test that changed the server since asks for a new one.
+  IMMDeviceEnumerator* freshEnumerator();
   // A steady capture source: a remap of a null sink's monitor into which a
   // tone plays. (module-sine-source has a fixed two-second latency and hands
   // its data over in two-second bursts.)

@@ -4,7 +4,7 @@
 #include <cstdint>
 #include <vector>
 
-#include "endpoints/core_audio.h"
+#include "platform/core_audio.h"
 
 // One channel of interleaved frames in the given format, as values in
 // [-1, 1]: IEEE float 32, or PCM 16/24/32 (little-endian).

@@ -10,7 +10,7 @@
 
 #include "events/faults.h"
 #include "pipeline/converter.h"
-#include "platform/sim/scripted_capture.h"
+#include "tests/support/scripted_capture.h"
 
 namespace {
 

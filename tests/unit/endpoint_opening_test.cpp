@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "endpoints/core_audio.h"
+#include "platform/core_audio.h"
 #include "endpoints/slot_opening.h"
 #include "pipeline/capture_slot.h"
 #include "platform/sim/sim_scenario.h"

@@ -10,9 +10,9 @@
 #include <nlohmann/json.hpp>
 #include <vector>
 
-#include "endpoints/core_audio.h"
+#include "platform/core_audio.h"
 #include "platform/sim/sim_scenario.h"
-#include "platform/sim/virtual_clock.h"
+#include "platform/sim/console_and_clock.h"
 
 namespace {
 using nlohmann::json;

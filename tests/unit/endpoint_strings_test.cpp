@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "endpoints/core_audio.h"
+#include "platform/core_audio.h"
 #include "platform/sim/sim_scenario.h"
 
 namespace {

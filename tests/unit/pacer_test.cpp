@@ -12,9 +12,9 @@
 
 #include "app/stop_flag.h"
 #include "pipeline/pacer.h"
-#include "platform/sim/scripted_capture.h"
+#include "tests/support/scripted_capture.h"
 #include "platform/sim/stdout_limit.h"
-#include "platform/sim/virtual_clock.h"
+#include "platform/sim/console_and_clock.h"
 #include "tests/support/stream_capture.h"
 
 namespace {

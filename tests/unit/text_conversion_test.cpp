@@ -2,7 +2,8 @@
 
 #include <string>
 
-#include "endpoints/core_audio.h"
+#include "platform/core_audio.h"
+#include "platform/portable/text_conversion.h"
 
 namespace {
 
@@ -38,6 +39,38 @@ TEST(WideCharToMultiByte, ConvertsLikeWindows) {
 
 TEST(WideCharToMultiByte, ReportsSizeWhenAskedWithNoBuffer) {
   EXPECT_EQ(WideCharToMultiByte(CP_UTF8, 0, u"\u00e4b", -1, nullptr, 0, nullptr, nullptr), 4);
+}
+
+// Server and scenario texts come in as UTF-8; each maximal ill-formed
+// subsequence becomes one U+FFFD and nothing valid around it is lost.
+TEST(Utf8ToUtf16, ReplacesEachIllFormedSubsequenceOnce) {
+  const struct {
+    const char* name;
+    std::string source;
+    std::u16string expected;
+  } cases[] = {
+      {"ascii", "Mic 1", u"Mic 1"},
+      {"two, three and four bytes", "\xc3\xa4\xe2\x82\xac\xf0\x9f\x8e\xa4", u"\u00e4\u20ac\U0001F3A4"},
+      {"lone continuation bytes", "a\x80\xbf" "b", u"a\uFFFD\uFFFD" u"b"},
+      {"never a lead: C0, C1, F5..FF", "\xc0\xc1\xf5\xff", u"\uFFFD\uFFFD\uFFFD\uFFFD"},
+      {"overlong three bytes", "\xe0\x80\xaf", u"\uFFFD\uFFFD\uFFFD"},
+      {"surrogate", "\xed\xa0\x80x", u"\uFFFD\uFFFD\uFFFDx"},
+      {"past U+10FFFF", "\xf4\x90\x80\x80", u"\uFFFD\uFFFD\uFFFD\uFFFD"},
+      {"cut short before ASCII", "\xe2\x82" "A", u"\uFFFD" u"A"},
+      {"cut short at the end", "ok\xf0\x9f\x8e", u"ok\uFFFD"},
+      {"cut short before a lead", "\xe2\xc3\xa4", u"\uFFFD\u00e4"},
+      {"highest and lowest of each length", "\x7f\xc2\x80\xef\xbf\xbf\xf4\x8f\xbf\xbf",
+       u"\x7f\u0080\uFFFF\U0010FFFF"},
+  };
+  for (const auto& c : cases) {
+    EXPECT_EQ(toUtf16(c.source), c.expected) << c.name;
+    LPWSTR copy = toCoTaskWideText(c.source);
+    ASSERT_NE(copy, nullptr);
+    EXPECT_EQ(std::u16string(copy), c.expected) << c.name;
+    EXPECT_TRUE(sameText(copy, c.source)) << c.name;
+    CoTaskMemFree(copy);
+  }
+  EXPECT_FALSE(sameText(u"Mic", "Mic 2"));
 }
 
 }  // namespace

@@ -2,4 +2,4 @@
 // merely declare, so the executable links without further libraries.
 #include <initguid.h>
 
-#include "endpoints/core_audio.h"
+#include "platform/core_audio.h"

@@ -10,7 +10,7 @@
 
 #include <cstdint>
 
-#include "endpoints/core_audio.h"
+#include "platform/core_audio.h"
 
 inline constexpr std::int64_t kSimClockFrequency = 10'000'000;
 
@@ -18,8 +18,3 @@ std::int64_t simClockTicks();
 void simClockReset();  // back to virtual time at 0, no event scheduled, no handler
 void simClockScheduleControlEvent(std::int64_t atMilliseconds);
 void simClockUseRealTime();
-
-// Hands a console control event to the installed handler at once, as the
-// console does; false when there is no handler or it declined. Safe to call
-// from a signal handler.
-bool simRaiseControlEvent(DWORD controlType);

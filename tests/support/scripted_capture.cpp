@@ -1,4 +1,4 @@
-#include "platform/sim/scripted_capture.h"
+#include "tests/support/scripted_capture.h"
 
 #include <utility>
 

@@ -3,24 +3,24 @@
 // of its signal, by the virtual clock, in packets of packetFrames, and holds
 // at most 200 ms of them: older packets are lost, as in a shared-mode buffer
 // nobody reads. The endpoint's delivery timing may hold packets back or lose them.
+#include "platform/sim/audio_client.h"
+
 #include <cstdint>
 #include <cstring>
 #include <vector>
 
-#include "platform/portable/com_object.h"
+#include "platform/portable/seam_objects.h"
+#include "platform/sim/console_and_clock.h"
 #include "platform/sim/sim_delivery_timing.h"
-#include "platform/sim/sim_objects.h"
 #include "platform/sim/sim_signal.h"
-#include "platform/sim/virtual_clock.h"
 
 namespace sim {
 namespace {
 
-constexpr HRESULT kBufferOperationPending = static_cast<HRESULT>(0x8889000Bu);
-constexpr DWORD kKnownStreamFlags = 0x00010000 /* CROSSPROCESS */ | AUDCLNT_STREAMFLAGS_LOOPBACK |
-                                    AUDCLNT_STREAMFLAGS_EVENTCALLBACK | 0x00080000 /* NOPERSIST */ |
-                                    0x00100000 /* RATEADJUST */ | 0x08000000 /* AUTOCONVERTPCM */ |
-                                    0x80000000 /* SRC_DEFAULT_QUALITY */;
+constexpr DWORD kKnownStreamFlags = AUDCLNT_STREAMFLAGS_CROSSPROCESS | AUDCLNT_STREAMFLAGS_LOOPBACK |
+                                    AUDCLNT_STREAMFLAGS_EVENTCALLBACK | AUDCLNT_STREAMFLAGS_NOPERSIST |
+                                    AUDCLNT_STREAMFLAGS_RATEADJUST | AUDCLNT_STREAMFLAGS_SRC_DEFAULT_QUALITY |
+                                    AUDCLNT_STREAMFLAGS_AUTOCONVERTPCM;
 constexpr std::int64_t kHeldMilliseconds = 200;
 
 // The state a stream shares between its audio client and capture client.
@@ -96,26 +96,17 @@ struct Stream {
   }
 };
 
-// A scenario status that is a failure replaces the work; a success status
-// replaces S_OK once the work is done.
-#define SIM_SCRIPTED(map, call)               \
-  const auto scripted = failureOf(map, call); \
-  if (scripted && FAILED(*scripted)) return *scripted
-
 class AudioClient;
 
-class CaptureClient final : public ComObject<IAudioCaptureClient, IID_IAudioCaptureClient, CaptureClient> {
+class CaptureClient final : public CaptureClientObject<CaptureClient> {
  public:
   CaptureClient(AudioClient* owner, Stream& stream);
   ~CaptureClient();
 
   HRESULT STDMETHODCALLTYPE GetBuffer(BYTE** data, UINT32* frames, DWORD* flags, UINT64* devicePosition,
                                       UINT64* counterPosition) override {
-    if (data == nullptr || frames == nullptr || flags == nullptr) return E_POINTER;
-    *data = nullptr;
-    *frames = 0;
-    *flags = 0;
-    SIM_SCRIPTED(stream_.endpoint->fail, "GetBuffer");
+    if (const HRESULT refused = clearBufferOutputs(data, frames, flags); FAILED(refused)) return refused;
+    if (const auto failure = scriptedFailure(stream_.endpoint->scripted, "GetBuffer")) return *failure;
     if (stream_.packetOut) return AUDCLNT_E_OUT_OF_ORDER;
     if (stream_.readyPackets(1) == 0) return AUDCLNT_S_BUFFER_EMPTY;
     stream_.fillPacket();
@@ -127,26 +118,26 @@ class CaptureClient final : public ComObject<IAudioCaptureClient, IID_IAudioCapt
     if (devicePosition != nullptr)
       *devicePosition = static_cast<UINT64>(stream_.consumedPackets) * stream_.endpoint->packetFrames;
     if (counterPosition != nullptr) *counterPosition = static_cast<UINT64>(simClockTicks());
-    return scripted.value_or(S_OK);
+    return scriptedSuccess(stream_.endpoint->scripted, "GetBuffer");
   }
 
   HRESULT STDMETHODCALLTYPE ReleaseBuffer(UINT32 frames) override {
-    SIM_SCRIPTED(stream_.endpoint->fail, "ReleaseBuffer");
+    if (const auto failure = scriptedFailure(stream_.endpoint->scripted, "ReleaseBuffer")) return *failure;
     if (!stream_.packetOut) return AUDCLNT_E_OUT_OF_ORDER;
     // Releasing 0 frames keeps the packet for the next GetBuffer.
     if (frames != 0 && frames != stream_.packetOutFrames) return AUDCLNT_E_INVALID_SIZE;
     stream_.packetOut = false;
     if (frames != 0) ++stream_.consumedPackets;
-    return scripted.value_or(S_OK);
+    return scriptedSuccess(stream_.endpoint->scripted, "ReleaseBuffer");
   }
 
   HRESULT STDMETHODCALLTYPE GetNextPacketSize(UINT32* frames) override {
     if (frames == nullptr) return E_POINTER;
     *frames = 0;
-    SIM_SCRIPTED(stream_.endpoint->fail, "GetNextPacketSize");
+    if (const auto failure = scriptedFailure(stream_.endpoint->scripted, "GetNextPacketSize")) return *failure;
     if (const auto lost = lossOf(*stream_.endpoint, simClockTicks())) return *lost;
     if (stream_.readyPackets(1) > 0) *frames = stream_.endpoint->packetFrames;
-    return scripted.value_or(S_OK);
+    return scriptedSuccess(stream_.endpoint->scripted, "GetNextPacketSize");
   }
 
  private:
@@ -154,7 +145,7 @@ class CaptureClient final : public ComObject<IAudioCaptureClient, IID_IAudioCapt
   Stream& stream_;
 };
 
-class AudioClient final : public ComObject<IAudioClient, IID_IAudioClient, AudioClient> {
+class AudioClient final : public AudioClientObject<AudioClient> {
  public:
   explicit AudioClient(const Endpoint& endpoint) {
     stream_.endpoint = &endpoint;
@@ -163,7 +154,7 @@ class AudioClient final : public ComObject<IAudioClient, IID_IAudioClient, Audio
 
   HRESULT STDMETHODCALLTYPE Initialize(AUDCLNT_SHAREMODE shareMode, DWORD streamFlags, REFERENCE_TIME bufferDuration,
                                        REFERENCE_TIME periodicity, const WAVEFORMATEX* format, LPCGUID) override {
-    SIM_SCRIPTED(endpoint().fail, "Initialize");
+    if (const auto failure = scriptedFailure(endpoint().scripted, "Initialize")) return *failure;
     if (stream_.initialised) return AUDCLNT_E_ALREADY_INITIALIZED;
     if (format == nullptr) return E_POINTER;
     if (shareMode != AUDCLNT_SHAREMODE_SHARED && shareMode != AUDCLNT_SHAREMODE_EXCLUSIVE) return E_INVALIDARG;
@@ -184,7 +175,7 @@ class AudioClient final : public ComObject<IAudioClient, IID_IAudioClient, Audio
       return AUDCLNT_E_UNSUPPORTED_FORMAT;
     stream_.initialised = true;
     loopback_ = loopback;
-    return scripted.value_or(S_OK);
+    return scriptedSuccess(endpoint().scripted, "Initialize");
   }
 
   HRESULT STDMETHODCALLTYPE GetBufferSize(UINT32* frames) override {
@@ -193,84 +184,42 @@ class AudioClient final : public ComObject<IAudioClient, IID_IAudioClient, Audio
     *frames = static_cast<UINT32>(static_cast<std::int64_t>(endpoint().format.rate) * kHeldMilliseconds / 1000);
     return S_OK;
   }
-  HRESULT STDMETHODCALLTYPE GetStreamLatency(REFERENCE_TIME* latency) override {
-    if (latency == nullptr) return E_POINTER;
-    if (!stream_.initialised) return AUDCLNT_E_NOT_INITIALIZED;
-    *latency = 100000;  // 10 ms, one engine period
-    return S_OK;
-  }
-  HRESULT STDMETHODCALLTYPE GetCurrentPadding(UINT32* frames) override {
-    if (frames == nullptr) return E_POINTER;
-    if (!stream_.initialised) return AUDCLNT_E_NOT_INITIALIZED;
-    *frames = static_cast<UINT32>(stream_.readyPackets() * endpoint().packetFrames);
-    return S_OK;
-  }
-  HRESULT STDMETHODCALLTYPE IsFormatSupported(AUDCLNT_SHAREMODE shareMode, const WAVEFORMATEX* format,
-                                              WAVEFORMATEX** closestMatch) override {
-    if (format == nullptr) return E_POINTER;
-    if (closestMatch != nullptr) *closestMatch = nullptr;
-    WAVEFORMATEX* mix = newMixFormat(endpoint().format);
-    if (mix == nullptr) return E_OUTOFMEMORY;
-    const bool same =
-        formatBlockBytes(*mix) == formatBlockBytes(*format) && std::memcmp(mix, format, formatBlockBytes(*mix)) == 0;
-    CoTaskMemFree(mix);
-    return shareMode == AUDCLNT_SHAREMODE_SHARED && same ? S_OK : AUDCLNT_E_UNSUPPORTED_FORMAT;
-  }
   HRESULT STDMETHODCALLTYPE GetMixFormat(WAVEFORMATEX** format) override {
     if (format == nullptr) return E_POINTER;
     *format = nullptr;
-    SIM_SCRIPTED(endpoint().fail, "GetMixFormat");
+    if (const auto failure = scriptedFailure(endpoint().scripted, "GetMixFormat")) return *failure;
     *format = newMixFormat(endpoint().format);
     if (*format == nullptr) return E_OUTOFMEMORY;
-    return scripted.value_or(S_OK);
-  }
-  HRESULT STDMETHODCALLTYPE GetDevicePeriod(REFERENCE_TIME* defaultPeriod, REFERENCE_TIME* minimumPeriod) override {
-    if (defaultPeriod != nullptr) *defaultPeriod = 100000;
-    if (minimumPeriod != nullptr) *minimumPeriod = 30000;
-    return S_OK;
+    return scriptedSuccess(endpoint().scripted, "GetMixFormat");
   }
   HRESULT STDMETHODCALLTYPE Start() override {
-    SIM_SCRIPTED(endpoint().fail, "Start");
+    if (const auto failure = scriptedFailure(endpoint().scripted, "Start")) return *failure;
     if (!stream_.initialised) return AUDCLNT_E_NOT_INITIALIZED;
     if (stream_.started) return AUDCLNT_E_NOT_STOPPED;
     // A restart continues the stream where Stop left it.
     stream_.startTicks = simClockTicks() - (stream_.stoppedTicks - stream_.startTicks);
     stream_.started = true;
     stream_.everStarted = true;
-    return scripted.value_or(S_OK);
+    return scriptedSuccess(endpoint().scripted, "Start");
   }
   HRESULT STDMETHODCALLTYPE Stop() override {
-    SIM_SCRIPTED(endpoint().fail, "Stop");
+    if (const auto failure = scriptedFailure(endpoint().scripted, "Stop")) return *failure;
     if (!stream_.initialised) return AUDCLNT_E_NOT_INITIALIZED;
     if (!stream_.started) return S_FALSE;
     stream_.stoppedTicks = simClockTicks();
     stream_.started = false;
-    return scripted.value_or(S_OK);
-  }
-  HRESULT STDMETHODCALLTYPE Reset() override {
-    if (!stream_.initialised) return AUDCLNT_E_NOT_INITIALIZED;
-    if (stream_.started) return AUDCLNT_E_NOT_STOPPED;
-    if (stream_.packetOut) return kBufferOperationPending;
-    stream_.startTicks = stream_.stoppedTicks = 0;
-    stream_.consumedPackets = 0;
-    stream_.everStarted = false;
-    return S_OK;
-  }
-  HRESULT STDMETHODCALLTYPE SetEventHandle(HANDLE eventHandle) override {
-    if (eventHandle == nullptr) return E_INVALIDARG;
-    return stream_.initialised ? static_cast<HRESULT>(0x88890014u) /* EVENTHANDLE_NOT_EXPECTED */
-                               : AUDCLNT_E_NOT_INITIALIZED;
+    return scriptedSuccess(endpoint().scripted, "Stop");
   }
   HRESULT STDMETHODCALLTYPE GetService(REFIID iid, void** service) override {
     if (service == nullptr) return E_POINTER;
     *service = nullptr;
-    SIM_SCRIPTED(endpoint().fail, "GetService");
+    if (const auto failure = scriptedFailure(endpoint().scripted, "GetService")) return *failure;
     if (!stream_.initialised) return AUDCLNT_E_NOT_INITIALIZED;
     if (!IsEqualGUID(iid, IID_IAudioCaptureClient)) return E_NOINTERFACE;
     // A render stream opened without loopback plays; it has nothing to capture.
     if (endpoint().flow == eRender && !loopback_) return AUDCLNT_E_WRONG_ENDPOINT_TYPE;
     *service = static_cast<IAudioCaptureClient*>(new CaptureClient(this, stream_));
-    return scripted.value_or(S_OK);
+    return scriptedSuccess(endpoint().scripted, "GetService");
   }
 
  private:

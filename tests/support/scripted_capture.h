@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "endpoints/core_audio.h"
+#include "platform/core_audio.h"
 
 struct ScriptedPacket {
   std::vector<BYTE> bytes;      // the packet's frames, exactly as many bytes as they take
