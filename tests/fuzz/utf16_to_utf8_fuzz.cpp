@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/core_audio.h"
 #include "platform/portable/text_conversion.h"
 #include "tests/fuzz/utf8_validity.h"
 
