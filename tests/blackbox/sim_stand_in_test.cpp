@@ -1,11 +1,7 @@
 // audiotap-sim as the stand-in a host runs in its own tests: signals stop it
 // in order, a reader that goes away ends it in order, and on the real clock
 // the stream arrives at the real pace.
-#include <fcntl.h>
-#include <poll.h>
 #include <signal.h>
-#include <spawn.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <chrono>
@@ -20,8 +16,6 @@
 
 #include "tests/support/sim_run.h"
 #include "tests/support/sim_worlds.h"
-
-extern char** environ;
 
 namespace {
 using nlohmann::json;
@@ -56,59 +50,10 @@ struct SignalledRun {
 // Runs audiotap-sim with both sources, reading both pipes all the time, and
 // sends signalNumber once the "started" line is in and `after` has passed.
 SignalledRun runAndSignal(const std::string& scenarioPath, int signalNumber, std::chrono::milliseconds after) {
+  const SignalAfterFirstLine signal{signalNumber, after};
   SignalledRun run;
-  int outPipe[2];
-  int errPipe[2];
-  if (pipe(outPipe) != 0 || pipe(errPipe) != 0) return run;
-  const std::string variable = std::string("AUDIOTAP_SIM_SCENARIO=") + scenarioPath;
-  std::vector<char*> environment;
-  for (char** entry = environ; *entry != nullptr; ++entry) environment.push_back(*entry);
-  environment.push_back(const_cast<char*>(variable.c_str()));
-  environment.push_back(nullptr);
-  const char* argv[] = {AUDIOTAP_SIM_PATH, "--mic", "default", "--system", "1", nullptr};
-  posix_spawn_file_actions_t actions;
-  posix_spawn_file_actions_init(&actions);
-  posix_spawn_file_actions_adddup2(&actions, outPipe[1], 1);
-  posix_spawn_file_actions_adddup2(&actions, errPipe[1], 2);
-  posix_spawn_file_actions_addclose(&actions, outPipe[0]);
-  posix_spawn_file_actions_addclose(&actions, errPipe[0]);
-  pid_t pid = -1;
-  const int spawned =
-      posix_spawn(&pid, argv[0], &actions, nullptr, const_cast<char* const*>(argv), environment.data());
-  posix_spawn_file_actions_destroy(&actions);
-  close(outPipe[1]);
-  close(errPipe[1]);
-  if (spawned != 0) return run;
-
-  pollfd fds[2] = {{outPipe[0], POLLIN, 0}, {errPipe[0], POLLIN, 0}};
-  std::string* sinks[2] = {&run.result.standardOutput, &run.result.standardError};
-  Clock::time_point signalAt = Clock::time_point::max();
-  bool signalled = false;
-  int open = 2;
-  char buffer[65536];
-  while (open > 0) {
-    if (!signalled && Clock::now() >= signalAt) {
-      kill(pid, signalNumber);
-      signalled = true;
-    }
-    if (poll(fds, 2, 5) < 0) break;
-    for (int i = 0; i < 2; ++i) {
-      if (fds[i].fd < 0 || fds[i].revents == 0) continue;
-      const ssize_t got = read(fds[i].fd, buffer, sizeof buffer);
-      if (got > 0) {
-        sinks[i]->append(buffer, static_cast<std::size_t>(got));
-      } else {
-        close(fds[i].fd);
-        fds[i].fd = -1;
-        --open;
-      }
-    }
-    if (signalAt == Clock::time_point::max() && run.result.standardError.find('\n') != std::string::npos)
-      signalAt = Clock::now() + after;
-  }
-  int status = 0;
-  waitpid(pid, &status, 0);
-  run.result.exitStatus = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+  run.result = runProcess({AUDIOTAP_SIM_PATH, "--mic", "default", "--system", "1"},
+                          {{"AUDIOTAP_SIM_SCENARIO", scenarioPath}}, &signal);
   run.lines = splitLines(run.result.standardError);
   return run;
 }

@@ -9,6 +9,7 @@
 #include <string>
 
 #include "platform/core_audio.h"
+#include "tests/support/com_ref.h"
 
 // The friendly names of the two microphones every leg's world holds: one
 // with letters outside ASCII, in two and three bytes of UTF-8, and one that
@@ -40,31 +41,6 @@ struct SeamDifference {
 };
 extern const SeamDifference kSeamDifferences[];
 extern const int kSeamDifferenceCount;
-
-// Holds one COM reference and releases it on the way out.
-template <class T>
-class Ref {
- public:
-  Ref() = default;
-  Ref(const Ref&) = delete;
-  Ref& operator=(const Ref&) = delete;
-  ~Ref() { reset(); }
-  void reset() {
-    if (pointer_ != nullptr) pointer_->Release();
-    pointer_ = nullptr;
-  }
-  T** out() {
-    reset();
-    return &pointer_;
-  }
-  void** outVoid() { return reinterpret_cast<void**>(out()); }
-  T* get() const { return pointer_; }
-  T* operator->() const { return pointer_; }
-  explicit operator bool() const { return pointer_ != nullptr; }
-
- private:
-  T* pointer_ = nullptr;
-};
 
 // The checks of one run: each compares an answer with WASAPI's, both as text.
 class SeamChecks {

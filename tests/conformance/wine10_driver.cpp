@@ -7,7 +7,6 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
-#include <sys/prctl.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -28,25 +27,9 @@ constexpr int kRunTimeoutSeconds = 300;
 
 std::string wine10;
 
-// Starts a command with standard input and output on the given descriptors
-// (-1: /dev/null) and standard error on output; ends with this process.
+// Standard error goes where standard output goes.
 pid_t spawn(const std::vector<std::string>& command, int input, int output) {
-  std::vector<std::string> copy(command);
-  std::vector<char*> arguments;
-  for (auto& text : copy) arguments.push_back(text.data());
-  arguments.push_back(nullptr);
-  const pid_t parent = getpid();
-  const pid_t pid = fork();
-  if (pid != 0) return pid;
-  prctl(PR_SET_PDEATHSIG, SIGKILL);
-  if (getppid() != parent) _exit(127);
-  const int null = open("/dev/null", O_RDWR);
-  dup2(input >= 0 ? input : null, 0);
-  dup2(output >= 0 ? output : null, 1);
-  dup2(output >= 0 ? output : null, 2);
-  for (int fd = 3; fd < 1024; ++fd) close(fd);
-  execv(arguments[0], arguments.data());
-  _exit(127);
+  return spawnChild(command, input, output, output, -1);
 }
 
 // Waits for a child up to a time; its exit status, or -1 (killed) after it.

@@ -2,7 +2,6 @@
 
 #include <fcntl.h>
 #include <signal.h>
-#include <sys/prctl.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -15,29 +14,9 @@
 
 namespace {
 
-// Runs a command with its standard streams on /dev/null unless given, in
-// the process group `group` (0: a group of its own); returns its pid. The
-// child is told to end when this test process does, so that a test that
-// crashes leaves no server or player behind.
+// Standard error on /dev/null; a group of its own unless given.
 pid_t spawnQuiet(const std::vector<std::string>& command, int input = -1, int output = -1, pid_t group = 0) {
-  std::vector<std::string> copy(command);
-  std::vector<char*> arguments;
-  for (auto& text : copy) arguments.push_back(text.data());
-  arguments.push_back(nullptr);
-  const pid_t parent = getpid();
-  const pid_t pid = fork();
-  if (pid != 0) return pid;
-  // Only async-signal-safe calls between fork and exec.
-  prctl(PR_SET_PDEATHSIG, SIGKILL);
-  if (getppid() != parent) _exit(127);
-  setpgid(0, group);
-  const int null = open("/dev/null", O_RDWR);
-  dup2(input >= 0 ? input : null, 0);
-  dup2(output >= 0 ? output : null, 1);
-  dup2(null, 2);
-  for (int fd = 3; fd < 1024; ++fd) close(fd);
-  execvp(arguments[0], arguments.data());
-  _exit(127);
+  return spawnChild(command, input, output, -1, group);
 }
 
 // The server is our child (not a daemon), so that it is reaped when it ends.

@@ -10,31 +10,8 @@
 #include <vector>
 
 #include "platform/core_audio.h"
+#include "tests/support/com_ref.h"
 #include "tests/pulse/private_pulse_server.h"
-
-template <class T>
-class Ref {
- public:
-  Ref() = default;
-  Ref(const Ref&) = delete;
-  Ref& operator=(const Ref&) = delete;
-  ~Ref() { reset(); }
-  void reset() {
-    if (pointer_ != nullptr) pointer_->Release();
-    pointer_ = nullptr;
-  }
-  T** out() {
-    reset();
-    return &pointer_;
-  }
-  void** outVoid() { return reinterpret_cast<void**>(out()); }
-  T* get() const { return pointer_; }
-  T* operator->() const { return pointer_; }
-  explicit operator bool() const { return pointer_ != nullptr; }
-
- private:
-  T* pointer_ = nullptr;
-};
 
 std::string utf8Of(LPCWSTR text);
 

@@ -2,7 +2,9 @@
 
 #include <fcntl.h>
 #include <poll.h>
+#include <signal.h>
 #include <spawn.h>
+#include <sys/prctl.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -13,7 +15,9 @@
 extern char** environ;
 
 ProcessResult runProcess(const std::vector<std::string>& command,
-                         const std::vector<std::pair<std::string, std::string>>& environment) {
+                         const std::vector<std::pair<std::string, std::string>>& environment,
+                         const SignalAfterFirstLine* signal) {
+  using Clock = std::chrono::steady_clock;
   ProcessResult result;
   int outPipe[2];
   int errPipe[2];
@@ -60,8 +64,14 @@ ProcessResult runProcess(const std::vector<std::string>& command,
   std::string* sinks[2] = {&result.standardOutput, &result.standardError};
   int open = 2;
   char buffer[65536];
+  Clock::time_point signalAt = Clock::time_point::max();
+  bool signalled = false;
   while (open > 0) {
-    if (poll(fds, 2, -1) < 0) break;
+    if (signal != nullptr && !signalled && Clock::now() >= signalAt) {
+      kill(pid, signal->signalNumber);
+      signalled = true;
+    }
+    if (poll(fds, 2, signal != nullptr && !signalled ? 5 : -1) < 0) break;
     for (int i = 0; i < 2; ++i) {
       if (fds[i].fd < 0 || fds[i].revents == 0) continue;
       const ssize_t got = read(fds[i].fd, buffer, sizeof buffer);
@@ -73,11 +83,35 @@ ProcessResult runProcess(const std::vector<std::string>& command,
         --open;
       }
     }
+    if (signal != nullptr && signalAt == Clock::time_point::max() &&
+        result.standardError.find('\n') != std::string::npos)
+      signalAt = Clock::now() + signal->after;
   }
   int status = 0;
   waitpid(pid, &status, 0);
   result.exitStatus = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
   return result;
+}
+
+pid_t spawnChild(const std::vector<std::string>& command, int input, int output, int error, pid_t group) {
+  std::vector<std::string> copy(command);
+  std::vector<char*> arguments;
+  for (auto& text : copy) arguments.push_back(text.data());
+  arguments.push_back(nullptr);
+  const pid_t parent = getpid();
+  const pid_t pid = fork();
+  if (pid != 0) return pid;
+  // Only async-signal-safe calls between fork and exec.
+  prctl(PR_SET_PDEATHSIG, SIGKILL);
+  if (getppid() != parent) _exit(127);
+  if (group >= 0) setpgid(0, group);
+  const int null = open("/dev/null", O_RDWR);
+  dup2(input >= 0 ? input : null, 0);
+  dup2(output >= 0 ? output : null, 1);
+  dup2(error >= 0 ? error : null, 2);
+  for (int fd = 3; fd < 1024; ++fd) close(fd);
+  execvp(arguments[0], arguments.data());
+  _exit(127);
 }
 
 std::vector<std::string> splitLines(const std::string& text, bool* crlfEndings) {
