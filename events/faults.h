@@ -11,7 +11,7 @@ inline constexpr const char* stopped = "capture.stopped";
 }  // namespace faultReason
 
 namespace exitStatus {
-inline constexpr int ok = 0;            // listing done, or an orderly stop
-inline constexpr int setupFailed = 3;   // nothing captured yet
-inline constexpr int captureFailed = 4; // a running stream failed
+inline constexpr int ok = 0;             // listing done, or an orderly stop
+inline constexpr int setupFailed = 3;    // nothing captured yet
+inline constexpr int captureFailed = 4;  // a running stream failed
 }  // namespace exitStatus

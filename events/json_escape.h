@@ -3,7 +3,7 @@
 #include <cstddef>
 
 // Bounds of the texts that go through escapeJson.
-inline constexpr std::size_t kEscapedTextLimit = 512;        // details, friendly names
+inline constexpr std::size_t kEscapedTextLimit = 512;         // details, friendly names
 inline constexpr std::size_t kEscapedInstanceIdLimit = 1300;  // listing's InstanceId
 
 // Writes source, JSON-escaped, into destination followed by a NUL, never more

@@ -7,7 +7,7 @@
 #include "endpoints/endpoint_strings.h"
 #include "platform/core_audio.h"
 
-inline constexpr int kRingCapacity = 64000;        // 4 s at 16 kHz
+inline constexpr int kRingCapacity = 64000;  // 4 s at 16 kHz
 inline constexpr int kMaxSlots = 2;
 inline constexpr int kOutputFrameCapacity = 16000;  // one second, two channels
 

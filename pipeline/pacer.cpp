@@ -8,9 +8,9 @@
 namespace {
 constexpr DWORD kPauseMilliseconds = 10;
 constexpr double kOutputRate = 16000.0;
-constexpr std::int64_t kHoldbackFrames = 960;                        // 60 ms behind the clock
-constexpr std::int64_t kMaxBatchFrames = kOutputFrameCapacity;       // one second per write
-constexpr std::int64_t kBacklogMargin = 8000;                        // unread samples kept beyond a write
+constexpr std::int64_t kHoldbackFrames = 960;                   // 60 ms behind the clock
+constexpr std::int64_t kMaxBatchFrames = kOutputFrameCapacity;  // one second per write
+constexpr std::int64_t kBacklogMargin = 8000;                   // unread samples kept beyond a write
 
 // Frames due since the origin. Dividing first keeps the value a pure
 // function of the elapsed time, so repeated reads never accumulate error.

@@ -10,7 +10,7 @@ enum class FriendlyNameKind { missing, text, number };
 
 struct FriendlyName {
   FriendlyNameKind kind = FriendlyNameKind::missing;
-  std::string text;        // FriendlyNameKind::text, UTF-8
+  std::string text;          // FriendlyNameKind::text, UTF-8
   std::uint32_t number = 0;  // FriendlyNameKind::number: a property of another type than text
 };
 

@@ -40,9 +40,7 @@ template <class Self>
 class DeviceEnumeratorObject : public ComObject<IMMDeviceEnumerator, IID_IMMDeviceEnumerator, Self> {
  public:
   HRESULT STDMETHODCALLTYPE GetDevice(LPCWSTR, IMMDevice**) override { return E_NOTIMPL; }
-  HRESULT STDMETHODCALLTYPE RegisterEndpointNotificationCallback(IMMNotificationClient*) override {
-    return E_NOTIMPL;
-  }
+  HRESULT STDMETHODCALLTYPE RegisterEndpointNotificationCallback(IMMNotificationClient*) override { return E_NOTIMPL; }
   HRESULT STDMETHODCALLTYPE UnregisterEndpointNotificationCallback(IMMNotificationClient*) override {
     return E_NOTIMPL;
   }

@@ -19,9 +19,7 @@ int utf8Length(char32_t codePoint) {
 
 void putUtf8(char32_t codePoint, char* out) {
   switch (utf8Length(codePoint)) {
-    case 1:
-      out[0] = static_cast<char>(codePoint);
-      break;
+    case 1: out[0] = static_cast<char>(codePoint); break;
     case 2:
       out[0] = static_cast<char>(0xC0 | (codePoint >> 6));
       out[1] = static_cast<char>(0x80 | (codePoint & 0x3F));

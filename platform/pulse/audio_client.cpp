@@ -11,7 +11,7 @@
 namespace {
 
 constexpr HRESULT kExclusiveModeNotAllowed = static_cast<HRESULT>(0x8889000Eu);  // AUDCLNT_E_EXCLUSIVE_MODE_NOT_ALLOWED
-constexpr REFERENCE_TIME kPeriod = 100000;      // 10 ms, the shared-mode period WASAPI reports
+constexpr REFERENCE_TIME kPeriod = 100000;         // 10 ms, the shared-mode period WASAPI reports
 constexpr REFERENCE_TIME kMinimumBuffer = 200000;  // 20 ms: two periods
 
 void onCorked(pa_stream*, int success, void* succeeded) { *static_cast<bool*>(succeeded) = success != 0; }
@@ -19,19 +19,14 @@ void onCorked(pa_stream*, int success, void* succeeded) { *static_cast<bool*>(su
 HRESULT statusOfServerError(int error) {
   switch (error) {
     case PA_ERR_ACCESS:
-    case PA_ERR_AUTHKEY:
-      return E_ACCESSDENIED;
+    case PA_ERR_AUTHKEY: return E_ACCESSDENIED;
     case PA_ERR_NOENTITY:
-    case PA_ERR_KILLED:
-      return AUDCLNT_E_DEVICE_INVALIDATED;
+    case PA_ERR_KILLED: return AUDCLNT_E_DEVICE_INVALIDATED;
     case PA_ERR_NOTSUPPORTED:
-    case PA_ERR_INVALID:
-      return AUDCLNT_E_UNSUPPORTED_FORMAT;
+    case PA_ERR_INVALID: return AUDCLNT_E_UNSUPPORTED_FORMAT;
     case PA_ERR_CONNECTIONREFUSED:
-    case PA_ERR_CONNECTIONTERMINATED:
-      return AUDCLNT_E_SERVICE_NOT_RUNNING;
-    default:
-      return E_FAIL;
+    case PA_ERR_CONNECTIONTERMINATED: return AUDCLNT_E_SERVICE_NOT_RUNNING;
+    default: return E_FAIL;
   }
 }
 
@@ -112,7 +107,8 @@ class PulseAudioClient final : public AudioClientObject<PulseAudioClient> {
     if (sourceName.empty()) return AUDCLNT_E_DEVICE_INVALIDATED;
 
     pa_channel_map channelMap = endpoint_.channelMap;
-    if (channelMap.channels != sampleSpec.channels) pa_channel_map_init_extend(&channelMap, sampleSpec.channels, PA_CHANNEL_MAP_AUX);
+    if (channelMap.channels != sampleSpec.channels)
+      pa_channel_map_init_extend(&channelMap, sampleSpec.channels, PA_CHANNEL_MAP_AUX);
     // The requested duration is what GetBufferSize reports; the stream's own
     // queue is left at the server's size, because a source with a fixed
     // latency (no dynamic latency) hands over fragments as long as that
@@ -127,9 +123,9 @@ class PulseAudioClient final : public AudioClientObject<PulseAudioClient> {
     // The exact device format: the caller does its own resampling and down-mix,
     // so the server must do neither; and the stream stays on its device, as a
     // WASAPI stream does, instead of following another one.
-    const auto flags = static_cast<pa_stream_flags_t>(PA_STREAM_START_CORKED | PA_STREAM_ADJUST_LATENCY |
-                                                      PA_STREAM_DONT_MOVE | PA_STREAM_NO_REMAP_CHANNELS |
-                                                      PA_STREAM_NO_REMIX_CHANNELS);
+    const auto flags =
+        static_cast<pa_stream_flags_t>(PA_STREAM_START_CORKED | PA_STREAM_ADJUST_LATENCY | PA_STREAM_DONT_MOVE |
+                                       PA_STREAM_NO_REMAP_CHANNELS | PA_STREAM_NO_REMIX_CHANNELS);
 
     if (!connection_->alive()) return AUDCLNT_E_SERVICE_NOT_RUNNING;
     pa_stream* stream =
@@ -155,9 +151,8 @@ class PulseAudioClient final : public AudioClientObject<PulseAudioClient> {
       return status;
     }
     const pa_buffer_attr* granted = pa_stream_get_buffer_attr(stream);
-    stream_ = std::make_shared<CaptureStream>(connection_, stream, sampleSpec,
-                                              granted != nullptr ? granted->fragsize : attributes.fragsize,
-                                              bufferFrames_);
+    stream_ = std::make_shared<CaptureStream>(
+        connection_, stream, sampleSpec, granted != nullptr ? granted->fragsize : attributes.fragsize, bufferFrames_);
     initialized_ = true;
     return S_OK;
   }

@@ -60,8 +60,8 @@ struct CaptureStream {
   std::vector<BYTE> fragment_;  // unpaced: the copy of one fragment
   // Paced streams only.
   bool paced_;
-  UINT64 slackFrames_;        // how far ahead of the clock it may run
-  UINT64 queueLimitFrames_;   // beyond this much queued, pacing gives way
+  UINT64 slackFrames_;       // how far ahead of the clock it may run
+  UINT64 queueLimitFrames_;  // beyond this much queued, pacing gives way
   std::vector<BYTE> queue_;
   std::size_t queueStart_ = 0;  // bytes of queue_ already handed out
   std::int64_t originNs_ = -1;  // when the first data arrived

@@ -22,8 +22,8 @@ struct PollLoop::IoEvent {
 struct PollLoop::TimeEvent {
   PollLoop* loop;
   bool enabled;
-  pa_usec_t due;     // on the monotonic clock
-  timeval asGiven;   // handed back to the callback
+  pa_usec_t due;    // on the monotonic clock
+  timeval asGiven;  // handed back to the callback
   pa_time_event_cb_t callback;
   void* userdata;
   pa_time_event_destroy_cb_t destroy = nullptr;

@@ -10,9 +10,7 @@ constexpr int kMostPumpRounds = 64;
 // Two pumps closer than this find nothing new worth a system call.
 constexpr std::int64_t kPumpFreshNs = 1'000'000;
 
-bool contextFinal(pa_context_state_t state) {
-  return state == PA_CONTEXT_FAILED || state == PA_CONTEXT_TERMINATED;
-}
+bool contextFinal(pa_context_state_t state) { return state == PA_CONTEXT_FAILED || state == PA_CONTEXT_TERMINATED; }
 
 }  // namespace
 
@@ -22,8 +20,7 @@ std::shared_ptr<PulseConnection> PulseConnection::open(HRESULT* status) {
   pa_proplist* properties = pa_proplist_new();
   pa_proplist_sets(properties, PA_PROP_APPLICATION_NAME, "audiotap");
   pa_proplist_sets(properties, PA_PROP_APPLICATION_ID, "audiotap");
-  connection->context_ =
-      pa_context_new_with_proplist(connection->loop_.api(), "audiotap", properties);
+  connection->context_ = pa_context_new_with_proplist(connection->loop_.api(), "audiotap", properties);
   pa_proplist_free(properties);
   if (connection->context_ == nullptr) return nullptr;
 

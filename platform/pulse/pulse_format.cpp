@@ -13,20 +13,16 @@ struct RecordedFormat {
 RecordedFormat recordedFormatOf(pa_sample_format_t format) {
   switch (format) {
     case PA_SAMPLE_FLOAT32LE:
-    case PA_SAMPLE_FLOAT32BE:
-      return {32, 32, true};
+    case PA_SAMPLE_FLOAT32BE: return {32, 32, true};
     case PA_SAMPLE_S32LE:
-    case PA_SAMPLE_S32BE:
-      return {32, 32, false};
+    case PA_SAMPLE_S32BE: return {32, 32, false};
     case PA_SAMPLE_S24_32LE:
     case PA_SAMPLE_S24_32BE:
       // Windows keeps 24 valid bits at the top of the 32-bit container.
       return {32, 24, false};
     case PA_SAMPLE_S24LE:
-    case PA_SAMPLE_S24BE:
-      return {24, 24, false};
-    default:
-      return {16, 16, false};
+    case PA_SAMPLE_S24BE: return {24, 24, false};
+    default: return {16, 16, false};
   }
 }
 

@@ -39,9 +39,9 @@ void onSource(pa_context*, const pa_source_info* source, int eol, void* userdata
 void onSink(pa_context*, const pa_sink_info* sink, int eol, void* userdata) {
   auto* query = static_cast<Query*>(userdata);
   if (eol != 0) return finishPart(query, eol < 0);
-  EndpointInfo info = describe(eRender, sink->name, sink->description, sink->sample_spec, sink->channel_map,
-                               sink->active_port != nullptr,
-                               sink->active_port != nullptr ? sink->active_port->available : 0);
+  EndpointInfo info =
+      describe(eRender, sink->name, sink->description, sink->sample_spec, sink->channel_map,
+               sink->active_port != nullptr, sink->active_port != nullptr ? sink->active_port->available : 0);
   if (sink->monitor_source_name != nullptr) info.monitorSource = sink->monitor_source_name;
   query->inventory->render.push_back(std::move(info));
 }

@@ -33,7 +33,8 @@ class Device final : public ComObject<IMMDevice, IID_IMMDevice, Device> {
     if (const auto failure = scriptedFailure(endpoint_.scripted, "OpenPropertyStore")) return *failure;
     if (access != STGM_READ) return E_ACCESSDENIED;  // only an administrator may write endpoint properties
     const auto getValueFailure = scriptedFailure(endpoint_.scripted, "GetValue");
-    *store = newPropertyStore(endpoint_.name, getValueFailure.value_or(scriptedSuccess(endpoint_.scripted, "GetValue")));
+    *store =
+        newPropertyStore(endpoint_.name, getValueFailure.value_or(scriptedSuccess(endpoint_.scripted, "GetValue")));
     return scriptedSuccess(endpoint_.scripted, "OpenPropertyStore");
   }
   HRESULT STDMETHODCALLTYPE GetId(LPWSTR* id) override {

@@ -84,11 +84,9 @@ double signalValue(const Signal& signal, std::int64_t frame, DWORD rate) {
       const double cycles = signal.frequency * static_cast<double>(frame) / static_cast<double>(rate);
       return signal.amplitude * std::sin(2.0 * std::numbers::pi * (cycles - std::floor(cycles)));
     }
-    case SignalKind::constant:
-      return signal.value;
+    case SignalKind::constant: return signal.value;
     case SignalKind::silence:
-    case SignalKind::none:
-      break;
+    case SignalKind::none: break;
   }
   return 0.0;
 }

@@ -11,8 +11,8 @@ int forwardDescriptor = -1;
 ssize_t limitedWrite(void*, const char* data, size_t size) {
   // 0, not -1: glibc's fwrite reports a -1 at the start of a call as full success.
   if (remainingBytes <= 0) return 0;
-  const std::int64_t accepted = static_cast<std::int64_t>(size) < remainingBytes ? static_cast<std::int64_t>(size)
-                                                                                : remainingBytes;
+  const std::int64_t accepted =
+      static_cast<std::int64_t>(size) < remainingBytes ? static_cast<std::int64_t>(size) : remainingBytes;
   std::int64_t done = 0;
   while (done < accepted) {
     const ssize_t wrote = write(forwardDescriptor, data + done, static_cast<size_t>(accepted - done));

@@ -59,8 +59,8 @@ TEST(MissingTarget, EveryBuildReportsItAndExitsThree) {
 TEST(Version, FirstArgumentPrintsOneLineAnywhereElseItIsIgnored) {
   const auto builds = availableBuilds();
   for (const auto& build : builds) {
-    for (const auto& arguments : {std::vector<std::string>{"--version"},
-                                  std::vector<std::string>{"--version", "--mic", "default", "--list"}}) {
+    for (const auto& arguments :
+         {std::vector<std::string>{"--version"}, std::vector<std::string>{"--version", "--mic", "default", "--list"}}) {
       const ProcessResult result = run(build, arguments);
       EXPECT_EQ(result.standardOutput, std::string("audiotap " AUDIOTAP_VERSION) + build.lineEnding) << build.name;
       EXPECT_EQ(result.standardError, "") << build.name;

@@ -177,7 +177,7 @@ TEST(AudiotapSimCapture, SilentOrFailingSourcesGiveSilenceWithoutAFault) {
       {{"signal", {{"kind", "none"}}}},
       {{"signal", {{"kind", "silence"}}}},
       {{"fail", {{"GetNextPacketSize", "0x80004005"}}}},  // a failure that does not say the device is gone
-      {{"format", {{"tag", "pcm"}, {"bits", 8}}}},  // a width the converter does not decode
+      {{"format", {{"tag", "pcm"}, {"bits", 8}}}},        // a width the converter does not decode
   };
   for (const auto& patch : quietMics) {
     const SimRun run = runSim(twoEndpointWorld(patch, {}, {}, 500), {"--mic", "default"});
@@ -200,7 +200,8 @@ TEST(AudiotapSimCapture, StatusesThatAreNotNegativeCountAsSuccess) {
                             {"Initialize", "0x7fffffff"},
                             {"GetService", "0x00000001"},
                             {"Start", "0x08890001"}}}};
-  const json topSuccesses = {{"succeedWith", {{"CoInitializeEx", "0x00000001"}, {"GetDefaultAudioEndpoint", "0x00000001"}}}};
+  const json topSuccesses = {
+      {"succeedWith", {{"CoInitializeEx", "0x00000001"}, {"GetDefaultAudioEndpoint", "0x00000001"}}}};
   const SimRun run =
       runSim(twoEndpointWorld(successes, successes, topSuccesses, 1000), {"--mic", "default", "--system", "1"});
   EXPECT_EQ(run.result.exitStatus, 0) << run.result.standardError;

@@ -41,8 +41,8 @@ struct Alignment {
 // from: where to look for the start; the two frames after it are passed
 // over, as the resampler of a source that starts or resumes interpolates
 // from its own last frame.
-Alignment alignmentOf(const std::vector<std::int16_t>& mic, const std::vector<std::int16_t>& desktop,
-                      std::size_t from, std::size_t to) {
+Alignment alignmentOf(const std::vector<std::int16_t>& mic, const std::vector<std::int16_t>& desktop, std::size_t from,
+                      std::size_t to) {
   Alignment found;
   std::size_t f = from;
   while (f < to && desktop[f] == 0) ++f;

@@ -56,7 +56,8 @@ TEST(AudiotapSimLostSource, EndsWithTheFaultAfterExactlyTheBytesOfARunWithoutThe
       ASSERT_GT(expected.size(), 0u);
       ASSERT_EQ(normal.result.standardOutput.compare(0, expected.size(), expected), 0) << source.name;
       for (const char* status : {"0x88890004", "0x88890010"}) {
-        const std::string row = std::string(source.name) + " lost at " + std::to_string(lostAtMs) + " ms with " + status;
+        const std::string row =
+            std::string(source.name) + " lost at " + std::to_string(lostAtMs) + " ms with " + status;
         const SimRun lost =
             runSim(world(source, {{"lostAtMs", lostAtMs}, {"lostStatus", status}}, kStopMs), source.arguments);
         EXPECT_EQ(lost.result.exitStatus, 4) << row;

@@ -177,15 +177,9 @@ TEST_F(CaptureStreams, ADeadServerOrARemovedDeviceFailsGetNextPacketSizeFromThen
     ASSERT_GT(before.frames, 0u);
 
     switch (c.ending) {
-      case Ending::killServer:
-        kill(server.pid(), SIGKILL);
-        break;
-      case Ending::removeRemappedMicrophone:
-        server.pactl({"unload-module", "module-remap-source"});
-        break;
-      case Ending::removeSink:
-        server.pactl({"unload-module", std::to_string(sinkModule)});
-        break;
+      case Ending::killServer: kill(server.pid(), SIGKILL); break;
+      case Ending::removeRemappedMicrophone: server.pactl({"unload-module", "module-remap-source"}); break;
+      case Ending::removeSink: server.pactl({"unload-module", std::to_string(sinkModule)}); break;
     }
     const auto begin = std::chrono::steady_clock::now();
     const Captured after = drainFor(stream.capture.get(), *stream.format, 5000, false);
@@ -239,9 +233,9 @@ TEST_F(CaptureStreams, SetUpWaitsForAStoppedServerTimeOutAsleep) {
     Ref<IAudioClient> client;
     WAVEFORMATEX* format = nullptr;
     if (step == Step::initialize) {
-      ASSERT_EQ(CoCreateInstance(CLSID_MMDeviceEnumerator, nullptr, CLSCTX_ALL, IID_IMMDeviceEnumerator,
-                                 created.outVoid()),
-                S_OK);
+      ASSERT_EQ(
+          CoCreateInstance(CLSID_MMDeviceEnumerator, nullptr, CLSCTX_ALL, IID_IMMDeviceEnumerator, created.outVoid()),
+          S_OK);
       Ref<IMMDevice> device;
       ASSERT_EQ(created->GetDefaultAudioEndpoint(eCapture, eConsole, device.out()), S_OK);
       ASSERT_EQ(device->Activate(IID_IAudioClient, CLSCTX_ALL, nullptr, client.outVoid()), S_OK);
@@ -250,11 +244,10 @@ TEST_F(CaptureStreams, SetUpWaitsForAStoppedServerTimeOutAsleep) {
     kill(server.pid(), SIGSTOP);
     const std::clock_t cpuBegin = std::clock();
     const auto begin = std::chrono::steady_clock::now();
-    const HRESULT status =
-        step == Step::connect
-            ? CoCreateInstance(CLSID_MMDeviceEnumerator, nullptr, CLSCTX_ALL, IID_IMMDeviceEnumerator,
-                               created.outVoid())
-            : client->Initialize(AUDCLNT_SHAREMODE_SHARED, 0, 2000000, 0, format, nullptr);
+    const HRESULT status = step == Step::connect
+                               ? CoCreateInstance(CLSID_MMDeviceEnumerator, nullptr, CLSCTX_ALL,
+                                                  IID_IMMDeviceEnumerator, created.outVoid())
+                               : client->Initialize(AUDCLNT_SHAREMODE_SHARED, 0, 2000000, 0, format, nullptr);
     const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - begin).count();
     const double cpuSeconds = static_cast<double>(std::clock() - cpuBegin) / CLOCKS_PER_SEC;
     kill(server.pid(), SIGCONT);

@@ -32,10 +32,11 @@ std::string defaultId(IMMDeviceEnumerator* enumerator, EDataFlow flow, HRESULT* 
 }
 
 TEST_F(EndpointListing, SinksAndNonMonitorSourcesWithNamesDescriptionsAndDefaultsAsPactlHasThem) {
-  ASSERT_GE(server.loadModule({"module-null-sink", "sink_name=speakers",
-                               "sink_properties=device.description=Speakers"}), 0);
-  ASSERT_GE(server.loadModule({"module-null-sink", "sink_name=headset",
-                               "sink_properties=\"device.description='Casque é 2'\""}), 0);
+  ASSERT_GE(
+      server.loadModule({"module-null-sink", "sink_name=speakers", "sink_properties=device.description=Speakers"}), 0);
+  ASSERT_GE(server.loadModule(
+                {"module-null-sink", "sink_name=headset", "sink_properties=\"device.description='Casque é 2'\""}),
+            0);
   ASSERT_GE(server.loadModule({"module-sine-source", "source_name=tone", "frequency=440"}), 0);
   ASSERT_GE(server.loadModule({"module-sine-source", "source_name=second_tone", "frequency=880"}), 0);
   server.pactl({"set-default-sink", "headset"});

@@ -68,7 +68,9 @@ TEST(PollLoop, ACallbackMayFreeItselfAndOthersAndEachDestroyCallbackRunsOnce) {
       if (c->other != nullptr && c->other != self) a->io_free(c->other);
       c->other = nullptr;
     };
-    auto onDestroy = [](pa_mainloop_api*, pa_io_event*, void* userdata) { ++static_cast<Counts*>(userdata)->destroyed; };
+    auto onDestroy = [](pa_mainloop_api*, pa_io_event*, void* userdata) {
+      ++static_cast<Counts*>(userdata)->destroyed;
+    };
     pa_io_event* first = api->io_new(api, ends[0], PA_IO_EVENT_INPUT, onReady, &counts);
     pa_io_event* second = api->io_new(api, ends[0], PA_IO_EVENT_INPUT, onReady, &counts);
     api->io_set_destroy(first, onDestroy);
@@ -80,10 +82,9 @@ TEST(PollLoop, ACallbackMayFreeItselfAndOthersAndEachDestroyCallbackRunsOnce) {
     // A deferred event runs on every round until disabled, without waiting.
     pa_defer_event* deferred = api->defer_new(
         api, [](pa_mainloop_api*, pa_defer_event*, void* userdata) { ++static_cast<Counts*>(userdata)->ran; }, &counts);
-    api->defer_set_destroy(deferred,
-                           [](pa_mainloop_api*, pa_defer_event*, void* userdata) {
-                             ++static_cast<Counts*>(userdata)->destroyed;
-                           });
+    api->defer_set_destroy(deferred, [](pa_mainloop_api*, pa_defer_event*, void* userdata) {
+      ++static_cast<Counts*>(userdata)->destroyed;
+    });
     const auto begin = std::chrono::steady_clock::now();
     EXPECT_EQ(loop.iterate(1'000'000), 1);
     EXPECT_LT(std::chrono::steady_clock::now() - begin, std::chrono::milliseconds(500)) << "it waited";
@@ -101,7 +102,8 @@ TEST(PollLoop, ATimerGivenInWallClockTimeEndsTheWaitWhenItIsDueAndRunsOnce) {
   Counts counts;
   const timeval due = wallClockIn(50);
   pa_time_event* timer = api->time_new(
-      api, &due, [](pa_mainloop_api*, pa_time_event*, const timeval*, void* userdata) { ++static_cast<Counts*>(userdata)->ran; },
+      api, &due,
+      [](pa_mainloop_api*, pa_time_event*, const timeval*, void* userdata) { ++static_cast<Counts*>(userdata)->ran; },
       &counts);
   const auto begin = std::chrono::steady_clock::now();
   while (counts.ran == 0 && std::chrono::steady_clock::now() - begin < std::chrono::seconds(5)) loop.iterate(5'000'000);

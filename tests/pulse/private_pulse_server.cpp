@@ -91,12 +91,14 @@ int PrivatePulseServer::loadModule(const std::vector<std::string>& arguments) co
 void PrivatePulseServer::playTone(const std::string& sink, int frequency) {
   int ends[2];
   if (pipe(ends) != 0) return;
-  const pid_t generator = spawnQuiet({"sox", "-q", "-n", "-r", "44100", "-c", "2", "-t", "raw", "-e", "signed",
-                                      "-b", "16", "-", "synth", "600", "sine", std::to_string(frequency), "vol", "0.5"},
-                                     -1, ends[1]);
+  const pid_t generator =
+      spawnQuiet({"sox", "-q",     "-n", "-r", "44100", "-c",    "2",   "-t",   "raw",
+                  "-e",  "signed", "-b", "16", "-",     "synth", "600", "sine", std::to_string(frequency),
+                  "vol", "0.5"},
+                 -1, ends[1]);
   if (generator > 0) {
-    spawnQuiet({"pacat", "--latency-msec=20", "-d", sink, "--format=s16le", "--rate=44100", "--channels=2"},
-               ends[0], -1, generator);
+    spawnQuiet({"pacat", "--latency-msec=20", "-d", sink, "--format=s16le", "--rate=44100", "--channels=2"}, ends[0],
+               -1, generator);
     toneGroups_.push_back(generator);
   }
   close(ends[0]);

@@ -53,11 +53,10 @@ HRESULT openStream(IMMDeviceEnumerator* enumerator, EDataFlow flow, const std::s
       return status;
     if (FAILED(status = stream->client->GetMixFormat(&stream->format))) return status;
     const DWORD flags = flow == eRender ? AUDCLNT_STREAMFLAGS_LOOPBACK : 0;
-    if (FAILED(status = stream->client->Initialize(AUDCLNT_SHAREMODE_SHARED, flags, 2000000, 0, stream->format,
-                                                   nullptr)))
+    if (FAILED(status =
+                   stream->client->Initialize(AUDCLNT_SHAREMODE_SHARED, flags, 2000000, 0, stream->format, nullptr)))
       return status;
-    if (FAILED(status = stream->client->GetService(IID_IAudioCaptureClient, stream->capture.outVoid())))
-      return status;
+    if (FAILED(status = stream->client->GetService(IID_IAudioCaptureClient, stream->capture.outVoid()))) return status;
     return stream->client->Start();
   }
   return HRESULT_ERROR_NOT_FOUND;

@@ -37,9 +37,9 @@ struct Captured {
   std::vector<std::uint8_t> bytes;
   std::uint64_t frames = 0;
   int packets = 0;
-  HRESULT failure = S_OK;       // the first failing GetBuffer
-  HRESULT lost = S_OK;          // the first failing GetNextPacketSize
-  bool sizeMismatch = false;    // GetNextPacketSize announced another count than GetBuffer gave
+  HRESULT failure = S_OK;        // the first failing GetBuffer
+  HRESULT lost = S_OK;           // the first failing GetNextPacketSize
+  bool sizeMismatch = false;     // GetNextPacketSize announced another count than GetBuffer gave
   double longestGapSeconds = 0;  // between two packets, after the first
 };
 // Drains the stream every 10 ms for the given time, as the capture loop does;
@@ -47,8 +47,7 @@ struct Captured {
 // from the first packet, which may take a while: a null sink that nobody
 // asked for low latency yet renders in blocks of up to two seconds.
 inline constexpr int kFirstDataWaitSeconds = 4;
-Captured drainFor(IAudioCaptureClient* capture, const WAVEFORMATEX& format, int milliseconds,
-                  bool waitForData = true);
+Captured drainFor(IAudioCaptureClient* capture, const WAVEFORMATEX& format, int milliseconds, bool waitForData = true);
 
 class PulseSeamTest : public ::testing::Test {
  protected:

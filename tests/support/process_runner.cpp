@@ -48,8 +48,8 @@ ProcessResult runProcess(const std::vector<std::string>& command,
   posix_spawn_file_actions_addclose(&actions, outPipe[0]);
   posix_spawn_file_actions_addclose(&actions, errPipe[0]);
   pid_t pid = -1;
-  const int spawnError = posix_spawn(&pid, argumentPointers[0], &actions, nullptr, argumentPointers.data(),
-                                     environmentPointers.data());
+  const int spawnError =
+      posix_spawn(&pid, argumentPointers[0], &actions, nullptr, argumentPointers.data(), environmentPointers.data());
   posix_spawn_file_actions_destroy(&actions);
   close(outPipe[1]);
   close(errPipe[1]);

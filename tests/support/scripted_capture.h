@@ -12,10 +12,10 @@
 #include "platform/core_audio.h"
 
 struct ScriptedPacket {
-  std::vector<BYTE> bytes;      // the packet's frames, exactly as many bytes as they take
-  UINT32 frames = 0;            // what GetBuffer reports
+  std::vector<BYTE> bytes;  // the packet's frames, exactly as many bytes as they take
+  UINT32 frames = 0;        // what GetBuffer reports
   DWORD flags = 0;
-  UINT32 announcedFrames = 0;   // what GetNextPacketSize reports; 0 means "frames"
+  UINT32 announcedFrames = 0;  // what GetNextPacketSize reports; 0 means "frames"
   HRESULT getBufferStatus = S_OK;
 };
 
@@ -78,7 +78,9 @@ class ScriptedAudioClient final : public IAudioClient {
   ULONG STDMETHODCALLTYPE AddRef() override { return ++references_; }
   ULONG STDMETHODCALLTYPE Release() override { return --references_; }
   HRESULT STDMETHODCALLTYPE Initialize(AUDCLNT_SHAREMODE, DWORD, REFERENCE_TIME, REFERENCE_TIME, const WAVEFORMATEX*,
-                                       LPCGUID) override { return E_NOTIMPL; }
+                                       LPCGUID) override {
+    return E_NOTIMPL;
+  }
   HRESULT STDMETHODCALLTYPE GetBufferSize(UINT32*) override { return E_NOTIMPL; }
   HRESULT STDMETHODCALLTYPE GetStreamLatency(REFERENCE_TIME*) override { return E_NOTIMPL; }
   HRESULT STDMETHODCALLTYPE GetCurrentPadding(UINT32*) override { return E_NOTIMPL; }

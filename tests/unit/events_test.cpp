@@ -93,7 +93,8 @@ TEST(EscapeJson, OnlyACutTextLosesBytes) {
       // Cut inside stray continuation bytes: nothing to back off to.
       {"cut among continuation bytes", std::string(504, 'a') + "\x83\x83\x83\x83", std::string(504, 'a') + "\x83"},
       // Cut right after a complete sequence followed by continuation bytes.
-      {"complete sequence, stray byte after", std::string(503, 'a') + "\xc3\xb3\x83", std::string(503, 'a') + "\xc3\xb3"},
+      {"complete sequence, stray byte after", std::string(503, 'a') + "\xc3\xb3\x83",
+       std::string(503, 'a') + "\xc3\xb3"},
       // Cut after an escape: escapes are ASCII and stay.
       {"escape before the cut", std::string(498, 'a') + "\n\xc3\xb3", std::string(498, 'a') + "\\u000a"},
   };
@@ -197,8 +198,8 @@ TEST(StartedLine, OrdersSlotsNamesAndRates) {
        "\"deviceRate\":{\"mic\":44100}}\n"},
   };
   for (const auto& c : cases) {
-    const std::string line = captureStream(
-        stderr, [&] { emitStarted(c.sources.data(), static_cast<int>(c.sources.size())); });
+    const std::string line =
+        captureStream(stderr, [&] { emitStarted(c.sources.data(), static_cast<int>(c.sources.size())); });
     EXPECT_EQ(line, c.expected) << c.name;
     const nlohmann::json parsed = parseLine(line);
     EXPECT_EQ(parsed["event"], "started") << c.name;

@@ -158,9 +158,8 @@ class Pacer : public ::testing::Test {
   void run(int slotCount, std::int64_t stopAtMs, const std::atomic<std::int32_t>& flag = testStop) {
     SetConsoleCtrlHandler(&flag == &stopRequested ? onConsoleControl : setTestStop, TRUE);
     if (stopAtMs >= 0) simClockScheduleControlEvent(stopAtMs);
-    err = captureStream(stderr, [&] {
-      out = captureStream(stdout, [&] { runPacer(*table, slotCount, pacer, *output, flag); });
-    });
+    err = captureStream(
+        stderr, [&] { out = captureStream(stdout, [&] { runPacer(*table, slotCount, pacer, *output, flag); }); });
   }
 
   std::unique_ptr<SlotTable> table = std::make_unique<SlotTable>();
@@ -330,7 +329,7 @@ TEST_F(Pacer, StopAlreadyRequestedSkipsTheLoop) {
   preload(0, 2000);
   testStop.store(1);
   run(2, -1);
-  EXPECT_EQ(simClockTicks(), 0);  // no pause
+  EXPECT_EQ(simClockTicks(), 0);                          // no pause
   EXPECT_EQ(captureClients[0].nextPacketSizeCalls(), 0);  // no drain
   EXPECT_EQ(out, "");
   EXPECT_EQ(ring(0).readCount, 0);
@@ -382,8 +381,8 @@ TEST_F(Pacer, ASourceThatStartsLateWaitsForItsCushionAndThenCarriesNoInsertedSil
   const std::vector<LateSourceCase> cases = {
       {"from the origin", [](std::int64_t p) { return producedIn(p); }, 0, 0, 0, 0, 0},
       // From 190 ms on; in stream position the same as from the origin.
-      {"starts at pass 20", [](std::int64_t p) { return p >= 20 ? producedIn(p) : PassRange{}; }, 3040, 3040, 0,
-       2080, 0},
+      {"starts at pass 20", [](std::int64_t p) { return p >= 20 ? producedIn(p) : PassRange{}; }, 3040, 3040, 0, 2080,
+       0},
       // Every fifth packet one pass late: read at once, the first late one
       // leaves 160 zeros in the signal and moves the channel later for good.
       {"starts at pass 20, one packet in five late",
@@ -394,7 +393,9 @@ TEST_F(Pacer, ASourceThatStartsLateWaitsForItsCushionAndThenCarriesNoInsertedSil
        3040, 3040, 0, 2080, 160},
       // First packets two passes late each: held until 1120 are in hand.
       {"starts at pass 22, three passes at a time",
-       [](std::int64_t p) { return p >= 22 && (p - 22) % 3 == 0 ? PassRange{160 * (p - 3), 160 * p} : PassRange{}; },
+       [](std::int64_t p) {
+         return p >= 22 && (p - 22) % 3 == 0 ? PassRange{160 * (p - 3), 160 * p} : PassRange{};
+       },
        3360, 3040, 0, 2400, 0},
   };
   for (const auto& row : cases) {
