@@ -118,8 +118,6 @@ LPWSTR toCoTaskWideText(std::string_view utf8) {
   return copy;
 }
 
-bool sameText(LPCWSTR wide, std::string_view utf8) { return toUtf16(utf8) == std::u16string_view(wide); }
-
 int WideCharToMultiByte(UINT codePage, DWORD /*flags*/, LPCWCH wideText, int wideLength, LPSTR multiByteText,
                         int multiByteCapacity, LPCCH /*defaultChar*/, LPBOOL usedDefaultChar) {
   if (codePage != CP_UTF8 || wideText == nullptr || wideLength == 0 || multiByteCapacity < 0) return 0;

@@ -17,6 +17,3 @@ std::u16string toUtf16(std::string_view utf8);
 // The same as a NUL-terminated copy in CoTaskMemAlloc memory, for the caller
 // to CoTaskMemFree; null when out of memory.
 LPWSTR toCoTaskWideText(std::string_view utf8);
-
-// Whether a NUL-terminated UTF-16 text is utf8, decoded as above.
-bool sameText(LPCWSTR wide, std::string_view utf8);

@@ -73,11 +73,6 @@ const EndpointInfo* Inventory::defaultEndpoint(EDataFlow flow) const {
   return nullptr;
 }
 
-const EndpointInfo* Inventory::find(const std::string& name) const {
-  const EndpointInfo* found = findIn(capture, name);
-  return found != nullptr ? found : findIn(render, name);
-}
-
 bool readInventory(PulseConnection& connection, Inventory* inventory) {
   *inventory = Inventory{};
   Query query{inventory};

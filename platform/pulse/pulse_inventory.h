@@ -30,7 +30,6 @@ struct Inventory {
   // The default endpoint of a flow, or null when the server has none of that
   // flow (a default source that is a sink's monitor counts as none).
   const EndpointInfo* defaultEndpoint(EDataFlow flow) const;
-  const EndpointInfo* find(const std::string& name) const;
 };
 
 // False when the server does not answer in time.

@@ -52,7 +52,7 @@ struct Stream {
 
   // Packets complete and not yet read; the ones beyond what the buffer holds
   // are lost. Counts no further than atMost when the endpoint has a timing.
-  std::int64_t readyPackets(std::int64_t atMost = INT64_MAX) {
+  std::int64_t readyPackets(std::int64_t atMost) {
     if (endpoint->signal.kind == SignalKind::none) return 0;
     const std::int64_t complete = deliveredFrames() / endpoint->packetFrames;
     if (complete - consumedPackets > heldPacketLimit()) consumedPackets = complete - heldPacketLimit();
