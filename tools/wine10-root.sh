@@ -1,13 +1,16 @@
 #!/usr/bin/env bash
 # Makes, once, the Debian 13 root that holds Wine 10 (Debian 12 has only Wine 8,
 # which has no loopback capture), and reuses it while its package list is the
-# same. Prints the root's path. Needs root and Debian's mmdebstrap.
+# same and Wine runs in it (a root made halfway, or damaged, is made again).
+# Prints the root's path. Needs root and Debian's mmdebstrap.
 set -euo pipefail
 ROOT=${AUDIOTAP_WINE10_ROOT:-/var/cache/audiotap/wine10-root}
 PACKAGES="wine,wine64,pulseaudio-utils"
 STAMP="$ROOT/.audiotap-packages"
 
-if [ -f "$STAMP" ] && [ "$(cat "$STAMP")" = "$PACKAGES" ] && [ -x "$ROOT/usr/bin/wine" ]; then
+# The stamp is written last, so a root that has it was made to the end.
+if [ -f "$STAMP" ] && [ "$(cat "$STAMP")" = "$PACKAGES" ] &&
+  AUDIOTAP_WINE10_ROOT="$ROOT" "$(dirname "$0")/wine10" --check >/dev/null 2>&1; then
   echo "$ROOT"
   exit 0
 fi
