@@ -1,8 +1,7 @@
 // The seam cases on the PulseAudio platform, against a private server.
-#include <cstdio>
-
 #include "tests/conformance/pulse_world.h"
 #include "tests/conformance/seam_check.h"
+#include "tests/support/test_legs.h"
 
 namespace {
 PulseSeamWorld world;
@@ -10,10 +9,7 @@ bool removeDevice() { return world.removeDevice(); }
 }  // namespace
 
 int main() {
-  if (!PrivatePulseServer::installed()) {
-    std::printf("pulseaudio and pactl are not installed: skipped\n");
-    return 77;
-  }
+  if (!PrivatePulseServer::installed()) return legCannotRun("pulseaudio and pactl are not installed");
   if (!world.start()) return 1;
   return runSeamCases({"pulse", kSeamMicrophoneName, kSeamRemovableName, removeDevice});
 }

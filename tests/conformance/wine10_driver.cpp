@@ -3,7 +3,7 @@
 // world, and answers the program's requests to change that world. Usage:
 //   wine10_driver TOOLS_WINE10 SEAM_CONFORMANCE_EXE PREFIX_DIR
 // Exit status: the program's; 77 when Wine 10 or the program is missing
-// (1 instead when AUDIOTAP_REQUIRE_WINE is set).
+// (1 instead under CI).
 #include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
@@ -20,6 +20,7 @@
 
 #include "tests/conformance/pulse_world.h"
 #include "tests/support/process_runner.h"
+#include "tests/support/test_legs.h"
 
 namespace {
 
@@ -127,21 +128,9 @@ int main(int argc, char** argv) {
   wine10 = argv[1];
   const std::string exe = argv[2];
   const std::string prefix = argv[3];
-  const char* root = std::getenv("AUDIOTAP_WINE10_ROOT");
-  const std::string wine = std::string(root != nullptr ? root : "/var/cache/audiotap/wine10-root") + "/usr/bin/wine";
-  const int missing = std::getenv("AUDIOTAP_REQUIRE_WINE") != nullptr ? 1 : 77;
-  if (access(wine.c_str(), X_OK) != 0) {
-    std::printf("no Wine 10 root (tools/install-deps.sh makes it): skipped\n");
-    return missing;
-  }
-  if (!fileExists(exe)) {
-    std::printf("%s is not built (cmake --build --preset windows-mingw): skipped\n", exe.c_str());
-    return missing;
-  }
-  if (!PrivatePulseServer::installed()) {
-    std::printf("pulseaudio and pactl are not installed: skipped\n");
-    return missing;
-  }
+  if (!fileExists(exe)) return legCannotRun(exe + " is not built (cmake --build --preset windows-mingw)");
+  if (!PrivatePulseServer::installed()) return legCannotRun("pulseaudio and pactl are not installed");
+  if (const std::string problem = wine10Unusable(wine10); !problem.empty()) return legCannotRun(problem);
   PulseSeamWorld world;
   if (!world.start()) return 1;
   // tools/wine10 passes XDG_RUNTIME_DIR (the private server's) and these on.

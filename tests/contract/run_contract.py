@@ -6,8 +6,7 @@ case that the build fails, with what was expected and what came.
   /usr/bin/python3 run_contract.py windows --path build/windows-mingw/audiotap.exe --work DIR
 
 Exit status 0 when every case holds, 1 when one fails, 77 when the build or
-its tools are missing (a failure instead when AUDIOTAP_REQUIRE_WINE is set
-for the Windows build).
+its tools are missing (a failure instead under CI).
 """
 
 import argparse
@@ -20,13 +19,14 @@ import time
 
 sys.dont_write_bytecode = True  # keep the source tree clean
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.dirname(os.path.abspath(__file__))), "support"))
 
 from analysis import analyse_channel, expected_level_db, split_channels, tone_onset  # noqa: E402
 from builds import LinuxBuild, SimBuild, WindowsBuild  # noqa: E402
 from cases import CASES, MIC, AnyPcm, Empty, Listing, Pcm, differences_for  # noqa: E402
-from world import PulseWorld, WinePrefix, WorldError, wine10_available  # noqa: E402
+from legs import leg_cannot_run, wine10_unusable  # noqa: E402
+from world import PulseWorld, WinePrefix, WorldError  # noqa: E402
 
-SKIP = 77
 HOLDBACK_FRAMES = 960
 INSTANCE_PREFIX = "SWD\\MMDEVAPI\\"
 FREQUENCY_TOLERANCE_HZ = 2.0
@@ -275,18 +275,15 @@ def main():
     # A test runner's SIGTERM still tears the world down.
     signal.signal(signal.SIGTERM, lambda *_: sys.exit(143))
 
-    required = options.platform == "windows" and os.environ.get("AUDIOTAP_REQUIRE_WINE")
     if not os.path.exists(options.path):
-        print(f"{options.path} is not built")
-        return 1 if required else SKIP
+        return leg_cannot_run(f"{options.path} is not built")
     if options.platform == "sim":
         return run_suite(SimBuild(options.path, options.work), options.case)
     prefix = None
     try:
         if options.platform == "windows":
-            if not wine10_available():
-                print("there is no Wine 10 root (tools/install-deps.sh makes it)")
-                return 1 if required else SKIP
+            if wine10_unusable():
+                return leg_cannot_run(wine10_unusable())
             prefix = WinePrefix(os.environ.get("WINEPREFIX") or os.path.join(options.work, "wine10prefix"))
             prefix.prepare()
         keep_monitor = any(d.keep_monitor for d in differences_for(options.platform, "*"))

@@ -16,6 +16,8 @@ import subprocess
 import tempfile
 import time
 
+from legs import WINE10, wine10_unusable  # tests/support, put on the path by run_contract.py
+
 # module-sine plays at half of full scale.
 PULSE_TONE_PEAK = 0.5
 
@@ -292,14 +294,8 @@ class PulseWorld:
             self.dir = None
 
 
-# Runs a command inside the Debian 13 root that holds Wine 10 (tools/wine10).
-WINE10 = os.path.join(os.path.dirname(os.path.dirname(os.path.dirname(os.path.abspath(__file__)))),
-                      "tools", "wine10")
-WINE10_ROOT = os.environ.get("AUDIOTAP_WINE10_ROOT", "/var/cache/audiotap/wine10-root")
-
-
-def wine10_available():
-    return os.access(os.path.join(WINE10_ROOT, "usr", "bin", "wine"), os.X_OK)
+# Runs a command inside the Debian 13 root that holds Wine 10 (tools/wine10);
+# whether that root is usable, tools/wine10 --check says (legs.wine10_unusable).
 
 
 class WinePrefix:
@@ -316,8 +312,8 @@ class WinePrefix:
                        stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
 
     def prepare(self):
-        if not wine10_available():
-            raise WorldError(f"no Wine 10 root at {WINE10_ROOT} (tools/install-deps.sh makes it)")
+        if wine10_unusable():
+            raise WorldError(wine10_unusable())
         if not os.path.exists(os.path.join(self.path, "system.reg")):
             os.makedirs(self.path, exist_ok=True)
             self.wine("wineboot", "-i", timeout=180)
@@ -334,7 +330,7 @@ class WinePrefix:
     def close(self):
         """Ends the server and every Wine process of the prefix, and waits until
         they are gone: a next run must not meet a dying server."""
-        if wine10_available():
+        if not wine10_unusable():
             for argument in ("-k", "-w"):
                 self.wine("wineserver", argument, timeout=30)
 

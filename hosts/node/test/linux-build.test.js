@@ -10,16 +10,19 @@ const path = require('node:path');
 const { spawn, spawnSync } = require('node:child_process');
 const { startCapture } = require('..');
 const { collect, once } = require('../test-support/sim');
+const { skipUnless, mustBeAbleToRun, wine10Unusable } = require('../test-support/legs');
 
 const linuxBinary = process.env.AUDIOTAP_LINUX || path.resolve(__dirname, '../../../build/linux/audiotap');
 const have = (program) => spawnSync('sh', ['-c', `command -v ${program}`]).status === 0;
-const skip = !(have('pulseaudio') && have('pactl') && fs.existsSync(linuxBinary)) && 'needs pulseaudio, pactl and build/linux/audiotap';
+const linuxMissing = have('pulseaudio') && have('pactl') && fs.existsSync(linuxBinary) ? ''
+  : 'it needs pulseaudio, pactl and build/linux/audiotap';
+const skip = skipUnless(linuxMissing);
 
 let server = null;
 let env = null;
 
 before(async () => {
-  if (skip) return;
+  if (linuxMissing) return;
   const runtime = fs.mkdtempSync(path.join(os.tmpdir(), 'audiotap-node-pulse-'));
   // The runtime path too: an inherited one would put the server's socket elsewhere.
   env = { XDG_RUNTIME_DIR: runtime, PULSE_RUNTIME_PATH: `${runtime}/pulse`, PULSE_SERVER: `unix:${runtime}/pulse/native` };
@@ -53,18 +56,21 @@ async function captureThenStop(options) {
 }
 
 for (const stopBy of ['signal', 'closeOutput']) {
-  test(`stop() by ${stopBy} ends a Linux run in order`, { skip }, () => captureThenStop({ binary: linuxBinary, stopBy }));
+  test(`stop() by ${stopBy} ends a Linux run in order`, { skip }, () => {
+    mustBeAbleToRun(linuxMissing);
+    return captureThenStop({ binary: linuxBinary, stopBy });
+  });
 }
 
 // The Windows build under Wine 10 (tools/wine10), stopped as a host on
 // Windows stops it: by closing its standard output.
 const repository = path.resolve(__dirname, '../../..');
 const windowsBinary = path.join(repository, 'build/windows-mingw/audiotap.exe');
-const wineRoot = process.env.AUDIOTAP_WINE10_ROOT || '/var/cache/audiotap/wine10-root';
-const skipWine = skip || (!(fs.existsSync(windowsBinary) && fs.existsSync(path.join(wineRoot, 'usr/bin/wine')))
-  && 'needs build/windows-mingw/audiotap.exe and the Wine 10 root');
+const windowsMissing = linuxMissing || (fs.existsSync(windowsBinary) ? wine10Unusable()
+  : `${windowsBinary} is not built`);
 
-test('stop() by closeOutput ends a Windows run in order (Wine 10)', { skip: skipWine, timeout: 120000 }, async () => {
+test('stop() by closeOutput ends a Windows run in order (Wine 10)', { skip: skipUnless(windowsMissing), timeout: 120000 }, async () => {
+  mustBeAbleToRun(windowsMissing);
   // A launcher that becomes the Wine process itself, as the .exe is on Windows.
   const folder = fs.mkdtempSync(path.join(os.tmpdir(), 'audiotap-node-wine-'));
   const launcher = path.join(folder, 'audiotap');

@@ -12,16 +12,16 @@ import pytest
 
 import audiotap
 from audiotap import OK, Started
+from legs import require, wine10_unusable
 
 LINUX = os.environ.get("AUDIOTAP_LINUX") or str(pathlib.Path(__file__).resolve().parents[3] / "build/linux/audiotap")
-
-pytestmark = pytest.mark.skipif(
-    shutil.which("pulseaudio") is None or shutil.which("pactl") is None or not os.path.exists(LINUX),
-    reason="needs pulseaudio, pactl and build/linux/audiotap")
+LINUX_MISSING = ("" if shutil.which("pulseaudio") and shutil.which("pactl") and os.path.exists(LINUX)
+                 else "it needs pulseaudio, pactl and build/linux/audiotap")
 
 
 @pytest.fixture(scope="module")
 def server_env():
+    require(LINUX_MISSING)
     runtime = tempfile.mkdtemp(prefix="audiotap-python-")
     # The runtime path too: an inherited one would put the server's socket elsewhere.
     env = {"XDG_RUNTIME_DIR": runtime, "PULSE_RUNTIME_PATH": f"{runtime}/pulse",
@@ -38,7 +38,7 @@ def server_env():
                 break
             time.sleep(0.05)
         if not answered:
-            pytest.skip("the private PulseAudio server did not start")
+            pytest.fail("the private PulseAudio server did not start")
         yield env
     finally:
         server.send_signal(signal.SIGTERM)
@@ -73,13 +73,11 @@ def test_stop_ends_a_linux_run_in_order(server_env, stop_by):
 
 REPOSITORY = pathlib.Path(__file__).resolve().parents[3]
 WINDOWS = REPOSITORY / "build/windows-mingw/audiotap.exe"
-WINE10_ROOT = pathlib.Path(os.environ.get("AUDIOTAP_WINE10_ROOT", "/var/cache/audiotap/wine10-root"))
 
 
-@pytest.mark.skipif(not WINDOWS.exists() or not (WINE10_ROOT / "usr/bin/wine").exists(),
-                    reason="needs build/windows-mingw/audiotap.exe and the Wine 10 root")
 def test_stop_by_closing_output_ends_a_windows_run_in_order(server_env, tmp_path):
     """The Windows build under Wine 10, stopped as a host on Windows stops it."""
+    require(wine10_unusable() if WINDOWS.exists() else f"{WINDOWS} is not built")
     launcher = tmp_path / "audiotap"  # becomes the Wine process itself, as the .exe is on Windows
     launcher.write_text(f"#!/bin/sh\nexec '{REPOSITORY}/tools/wine10' wine '{WINDOWS}' \"$@\"\n")
     launcher.chmod(0o755)
