@@ -5,6 +5,7 @@
 
 #include "app/stop_flag.h"
 #include "platform/core_audio.h"
+#include "endpoints/default_following.h"
 #include "endpoints/endpoint_listing.h"
 #include "endpoints/endpoint_selection.h"
 #include "endpoints/slot_opening.h"
@@ -70,9 +71,10 @@ int runCaptureSequence(const char* micValue, const char* systemValue) {
   if (micValue != nullptr) selectMicrophone(enumerator, micValue, slotTable.entries[slotCount++]);
   if (systemValue != nullptr) selectDesktop(enumerator, slotTable.entries[slotCount++]);
   startSlots(slotTable, slotCount);
+  startFollowingDefaults(enumerator);
 
   startClock(pacerState);
   reportStarted(slotCount);
-  runPacer(slotTable, slotCount, pacerState, outputFrames, stopRequested);
+  runPacer(slotTable, slotCount, pacerState, outputFrames, stopRequested, followDefaults);
   return exitStatus::ok;
 }

@@ -71,10 +71,12 @@ IMMDevice* searchMicrophone(IMMDeviceEnumerator* enumerator, const char* micValu
 
 void selectMicrophone(IMMDeviceEnumerator* enumerator, const char* micValue, CaptureSlot& slot) {
   slot.label = kMicLabel;
-  IMMDevice* device = equalsIgnoringAsciiCase(micValue, "default") ? findDefaultMicrophone(enumerator)
-                                                                   : searchMicrophone(enumerator, micValue);
+  const bool byDefault = equalsIgnoringAsciiCase(micValue, "default");
+  IMMDevice* device = byDefault ? findDefaultMicrophone(enumerator) : searchMicrophone(enumerator, micValue);
   if (device == nullptr) microphoneMissing(micValue);
   slot.device = device;
+  slot.followsDefault = byDefault ? 1 : 0;
+  if (byDefault) readEndpointId(device, slot.endpointId, sizeof slot.endpointId);
   readFriendlyName(device, slot.friendlyName, sizeof slot.friendlyName);
   openSlot(slot, false);
 }
@@ -86,6 +88,8 @@ void selectDesktop(IMMDeviceEnumerator* enumerator, CaptureSlot& slot) {
     endRunOnCallFailure(faultReason::targetMissing, "no-output-endpoint", status, kDesktopLabel,
                         exitStatus::setupFailed);
   }
+  slot.followsDefault = 1;
+  readEndpointId(slot.device, slot.endpointId, sizeof slot.endpointId);
   readFriendlyName(slot.device, slot.friendlyName, sizeof slot.friendlyName);
   openSlot(slot, true);
 }

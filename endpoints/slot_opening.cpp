@@ -30,16 +30,27 @@ std::int32_t carriesFloat(const WAVEFORMATEX* format) {
 }
 }  // namespace
 
-void openSlot(CaptureSlot& slot, bool loopback) {
+namespace {
+// Everything of openSlot but the fault: false with the failing call.
+bool tryOpenSlot(CaptureSlot& slot, bool loopback, OpenFailure& failure) {
+  slot.loopback = loopback ? 1 : 0;
   HRESULT status =
       slot.device->Activate(IID_IAudioClient, CLSCTX_ALL, nullptr, reinterpret_cast<void**>(&slot.audioClient));
-  if (FAILED(status)) failSlot(slot, refusalReason(status), "Activate", status);
+  if (FAILED(status)) {
+    failure = OpenFailure{"Activate", status, refusalReason(status)};
+    return false;
+  }
 
   status = slot.audioClient->GetMixFormat(&slot.mixFormat);
-  if (FAILED(status)) failSlot(slot, faultReason::linkFailed, "GetMixFormat", status);
+  if (FAILED(status)) {
+    failure = OpenFailure{"GetMixFormat", status, faultReason::linkFailed};
+    return false;
+  }
   // No channel to average or no rate to step by: the converter could not run.
-  if (slot.mixFormat->nChannels == 0 || slot.mixFormat->nSamplesPerSec == 0)
-    failSlot(slot, faultReason::linkFailed, "GetMixFormat", AUDCLNT_E_UNSUPPORTED_FORMAT);
+  if (slot.mixFormat->nChannels == 0 || slot.mixFormat->nSamplesPerSec == 0) {
+    failure = OpenFailure{"GetMixFormat", AUDCLNT_E_UNSUPPORTED_FORMAT, faultReason::linkFailed};
+    return false;
+  }
 
   slot.channelCount = slot.mixFormat->nChannels;
   slot.bitsPerSample = slot.mixFormat->wBitsPerSample;
@@ -47,14 +58,56 @@ void openSlot(CaptureSlot& slot, bool loopback) {
   slot.deviceRate = static_cast<std::int32_t>(slot.mixFormat->nSamplesPerSec);
   slot.resampleStep = static_cast<double>(slot.deviceRate) / 16000.0;
   slot.resamplePhase = 0.0;
+  slot.lastSample = 0.0f;
+  slot.lostStatus = S_OK;
 
   // Polled, never event-driven: the capture loop drains on its own beat.
   status = slot.audioClient->Initialize(AUDCLNT_SHAREMODE_SHARED, loopback ? AUDCLNT_STREAMFLAGS_LOOPBACK : 0,
                                         kBufferDuration, 0, slot.mixFormat, nullptr);
-  if (FAILED(status)) failSlot(slot, refusalReason(status), "Initialize", status);
+  if (FAILED(status)) {
+    failure = OpenFailure{"Initialize", status, refusalReason(status)};
+    return false;
+  }
 
   status = slot.audioClient->GetService(IID_IAudioCaptureClient, reinterpret_cast<void**>(&slot.captureClient));
-  if (FAILED(status)) failSlot(slot, faultReason::linkFailed, "GetService", status);
+  if (FAILED(status)) {
+    failure = OpenFailure{"GetService", status, faultReason::linkFailed};
+    return false;
+  }
+  return true;
+}
+
+// Lets go of the slot's stream and device; the ring is left as it is.
+void closeSlot(CaptureSlot& slot) {
+  if (slot.audioClient != nullptr) slot.audioClient->Stop();
+  if (slot.captureClient != nullptr) slot.captureClient->Release();
+  if (slot.audioClient != nullptr) slot.audioClient->Release();
+  if (slot.device != nullptr) slot.device->Release();
+  CoTaskMemFree(slot.mixFormat);
+  slot.captureClient = nullptr;
+  slot.audioClient = nullptr;
+  slot.device = nullptr;
+  slot.mixFormat = nullptr;
+}
+}  // namespace
+
+void openSlot(CaptureSlot& slot, bool loopback) {
+  OpenFailure failure{};
+  if (!tryOpenSlot(slot, loopback, failure)) failSlot(slot, failure.reason, failure.callName, failure.status);
+}
+
+bool reopenSlot(CaptureSlot& slot, IMMDevice* device, OpenFailure& failure) {
+  closeSlot(slot);
+  slot.device = device;
+  readFriendlyName(device, slot.friendlyName, sizeof slot.friendlyName);
+  readEndpointId(device, slot.endpointId, sizeof slot.endpointId);
+  if (!tryOpenSlot(slot, slot.loopback != 0, failure)) return false;
+  const HRESULT status = slot.audioClient->Start();
+  if (FAILED(status)) {
+    failure = OpenFailure{"Start", status, faultReason::linkFailed};
+    return false;
+  }
+  return true;
 }
 
 void startSlots(SlotTable& table, int slotCount) {

@@ -74,6 +74,14 @@ void emitStarted(const StartedSource* sources, int sourceCount) {
   std::fflush(stderr);
 }
 
+void emitSwitched(const char* label, const char* friendlyName, std::int32_t deviceRate) {
+  char name[kEscapedTextLimit];
+  escapeJson(friendlyName, name, sizeof name);
+  std::fprintf(stderr, "{\"event\":\"switched\",\"slot\":\"%s\",\"name\":\"%s\",\"deviceRate\":%d}\n", label, name,
+               static_cast<int>(deviceRate));
+  std::fflush(stderr);
+}
+
 void emitStopped() {
   std::fwrite(kStoppedLine, 1, sizeof kStoppedLine - 1, stderr);
   std::fflush(stderr);

@@ -31,5 +31,9 @@ struct StartedSource {
 // The "started" line for the opened sources, in slot table order.
 void emitStarted(const StartedSource* sources, int sourceCount);
 
+// The "switched" line: a source that follows the default endpoint of its
+// flow now captures the new default, named and at the rate given.
+void emitSwitched(const char* label, const char* friendlyName, std::int32_t deviceRate);
+
 // The 20-byte "stopped" line, the last output of an orderly run.
 void emitStopped();

@@ -20,6 +20,13 @@ struct SampleRing {
 
 struct CaptureSlot {
   const char* label;  // "mic" or "desktop"
+  // Chosen as the default endpoint of its flow: moves to the new default when
+  // that changes, or when its device is lost.
+  std::int32_t followsDefault;
+  // S_OK while its stream works; the status with which a followed source's
+  // stream was found gone, until it moves to another device.
+  HRESULT lostStatus;
+  std::int32_t loopback;  // opened in loopback: the desktop source
   IMMDevice* device;
   IAudioClient* audioClient;
   IAudioCaptureClient* captureClient;
@@ -33,6 +40,7 @@ struct CaptureSlot {
   float lastSample;
   SampleRing ring;
   char friendlyName[kFriendlyNameSize];
+  char endpointId[kEndpointIdSize];  // empty when it could not be read
 };
 
 // Entry 0 is the microphone when one was asked for; the desktop takes the

@@ -175,12 +175,18 @@ bool streamIsGone(HRESULT status) {
 }
 
 // Frames of the next packet, 0 when there is none or the call failed. A
-// stream that is gone ends the process with the "capture.stopped" fault.
-UINT32 nextPacketFrames(const CaptureSlot& slot) {
+// stream that is gone ends the process with the "capture.stopped" fault,
+// unless its source follows the default: then it is marked lost, and the
+// capture loop looks for the new default before it writes.
+UINT32 nextPacketFrames(CaptureSlot& slot) {
   UINT32 frames = 0;
   const HRESULT status = slot.captureClient->GetNextPacketSize(&frames);
   if (SUCCEEDED(status)) return frames;
   if (streamIsGone(status)) {
+    if (slot.followsDefault != 0) {
+      slot.lostStatus = status;
+      return 0;
+    }
     endRunOnCallFailure(faultReason::stopped, "GetNextPacketSize", status, slot.label, exitStatus::captureFailed);
   }
   return 0;
@@ -189,6 +195,7 @@ UINT32 nextPacketFrames(const CaptureSlot& slot) {
 }  // namespace
 
 void drainSlot(CaptureSlot& slot) {
+  if (slot.lostStatus != S_OK) return;  // nothing more will come from that stream
   IAudioCaptureClient* client = slot.captureClient;
   while (nextPacketFrames(slot) != 0) {
     BYTE* data = nullptr;

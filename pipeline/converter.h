@@ -7,7 +7,8 @@
 
 // Takes every packet the slot's stream has ready. A packet that cannot be
 // fetched, or a stream whose device or audio service is gone, ends the
-// process with the "capture.stopped" fault (status 4).
+// process with the "capture.stopped" fault (status 4); a source that follows
+// the default is only marked lost (lostStatus) when its stream is gone.
 void drainSlot(CaptureSlot& slot);
 
 // Mono value of one frame: the plain mean of its channels; 0 for a silent

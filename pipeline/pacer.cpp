@@ -79,13 +79,14 @@ void startClock(PacerState& pacer) {
 }
 
 void runPacer(SlotTable& table, int slotCount, PacerState& pacer, OutputFrameBuffer& output,
-              const std::atomic<std::int32_t>& stopFlag) {
+              const std::atomic<std::int32_t>& stopFlag, BetweenPasses afterDrains) {
   // The flag is looked at only between passes: a pass that has begun always
   // drains and writes what fell due.
   bool stopping = stopFlag.load() != 0;
   while (!stopping) {
     Sleep(kPauseMilliseconds);
     for (int s = 0; s < slotCount; ++s) drainSlot(table.entries[s]);
+    if (afterDrains != nullptr) afterDrains(table, slotCount);
     const std::int64_t excessFrames = clockFramesNow(pacer) - pacer.framesWritten - kHoldbackFrames;
     if (excessFrames > 0) {
       const std::int64_t batchFrames = excessFrames < kMaxBatchFrames ? excessFrames : kMaxBatchFrames;

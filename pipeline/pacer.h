@@ -19,7 +19,10 @@ struct PacerState {
 
 void startClock(PacerState& pacer);
 
+// What the capture loop does between the drains and the write of each pass.
+using BetweenPasses = void (*)(SlotTable& table, int slotCount);
+
 // Runs the capture loop until stopFlag is seen or standard output takes less
 // than it was handed; then stops every stream and writes the "stopped" line.
 void runPacer(SlotTable& table, int slotCount, PacerState& pacer, OutputFrameBuffer& output,
-              const std::atomic<std::int32_t>& stopFlag);
+              const std::atomic<std::int32_t>& stopFlag, BetweenPasses afterDrains = nullptr);

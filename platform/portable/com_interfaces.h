@@ -16,7 +16,6 @@ struct IUnknown {
 
 struct IMMDevice;
 struct IMMDeviceCollection;
-struct IMMNotificationClient;
 
 struct IPropertyStore : IUnknown {
   virtual HRESULT STDMETHODCALLTYPE GetCount(DWORD* count) = 0;
@@ -46,6 +45,19 @@ struct IMMDeviceCollection : IUnknown {
 
  protected:
   ~IMMDeviceCollection() = default;
+};
+
+// What an enumerator tells a registered client about its endpoints. It may
+// call from any thread; the client only notes what happened.
+struct IMMNotificationClient : IUnknown {
+  virtual HRESULT STDMETHODCALLTYPE OnDeviceStateChanged(LPCWSTR deviceId, DWORD newState) = 0;
+  virtual HRESULT STDMETHODCALLTYPE OnDeviceAdded(LPCWSTR deviceId) = 0;
+  virtual HRESULT STDMETHODCALLTYPE OnDeviceRemoved(LPCWSTR deviceId) = 0;
+  virtual HRESULT STDMETHODCALLTYPE OnDefaultDeviceChanged(EDataFlow flow, ERole role, LPCWSTR defaultDeviceId) = 0;
+  virtual HRESULT STDMETHODCALLTYPE OnPropertyValueChanged(LPCWSTR deviceId, const PROPERTYKEY key) = 0;
+
+ protected:
+  ~IMMNotificationClient() = default;
 };
 
 struct IMMDeviceEnumerator : IUnknown {
@@ -101,6 +113,8 @@ inline constexpr IID IID_IAudioCaptureClient = {
 inline constexpr IID IID_IMMDevice = {0xD666063F, 0x1587, 0x4E43, {0x81, 0xF1, 0xB9, 0x48, 0xE8, 0x07, 0x36, 0x3F}};
 inline constexpr IID IID_IMMDeviceCollection = {
     0x0BD7A1BE, 0x7A1A, 0x44DB, {0x83, 0x97, 0xCC, 0x53, 0x92, 0x38, 0x7B, 0x5E}};
+inline constexpr IID IID_IMMNotificationClient = {
+    0x7991EEC9, 0x7E89, 0x4D85, {0x83, 0x90, 0x6C, 0x70, 0x3C, 0xEC, 0x60, 0xC0}};
 inline constexpr IID IID_IPropertyStore = {
     0x886D8EEB, 0x8CF2, 0x4446, {0x8D, 0x02, 0xCD, 0xBA, 0x1D, 0xBD, 0xCF, 0x99}};
 inline constexpr IID IID_IUnknown = {0x00000000, 0x0000, 0x0000, {0xC0, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x46}};

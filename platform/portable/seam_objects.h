@@ -34,18 +34,50 @@ class CaptureClientObject : public ComObject<IAudioCaptureClient, IID_IAudioCapt
   }
 };
 
-// The program finds its endpoints by enumerating them and never listens for
-// changes.
+// The program finds its endpoints by enumerating them, and listens for a
+// change of the default endpoints through registered clients: the platform
+// calls notifyDefaultChanged when it sees one.
 template <class Self>
 class DeviceEnumeratorObject : public ComObject<IMMDeviceEnumerator, IID_IMMDeviceEnumerator, Self> {
  public:
   HRESULT STDMETHODCALLTYPE GetDevice(LPCWSTR, IMMDevice**) override { return E_NOTIMPL; }
-  HRESULT STDMETHODCALLTYPE RegisterEndpointNotificationCallback(IMMNotificationClient*) override { return E_NOTIMPL; }
-  HRESULT STDMETHODCALLTYPE UnregisterEndpointNotificationCallback(IMMNotificationClient*) override {
-    return E_NOTIMPL;
+  // As on Windows, the enumerator holds no reference: a client stays alive
+  // until it is unregistered.
+  HRESULT STDMETHODCALLTYPE RegisterEndpointNotificationCallback(IMMNotificationClient* client) override {
+    if (client == nullptr) return E_POINTER;
+    for (IMMNotificationClient*& entry : clients_) {
+      if (entry == nullptr) {
+        entry = client;
+        return S_OK;
+      }
+    }
+    return E_OUTOFMEMORY;
+  }
+  HRESULT STDMETHODCALLTYPE UnregisterEndpointNotificationCallback(IMMNotificationClient* client) override {
+    if (client == nullptr) return E_POINTER;
+    for (IMMNotificationClient*& entry : clients_) {
+      if (entry == client) {
+        entry = nullptr;
+        return S_OK;
+      }
+    }
+    return HRESULT_ERROR_NOT_FOUND;
   }
 
  protected:
+  bool hasClients() const {
+    for (IMMNotificationClient* entry : clients_)
+      if (entry != nullptr) return true;
+    return false;
+  }
+  // Windows tells every role of the flow; id is null when the flow has no
+  // default left.
+  void notifyDefaultChanged(EDataFlow flow, LPCWSTR id) {
+    for (ERole role : {eConsole, eMultimedia, eCommunications})
+      for (IMMNotificationClient* entry : clients_)
+        if (entry != nullptr) entry->OnDefaultDeviceChanged(flow, role, id);
+  }
+
   // Clears *devices; E_POINTER or E_INVALIDARG unless there is somewhere to
   // put the collection, a flow (or eAll) and a non-empty mask of known states.
   static HRESULT checkEnumeration(EDataFlow flow, DWORD stateMask, IMMDeviceCollection** devices) {
@@ -61,4 +93,7 @@ class DeviceEnumeratorObject : public ComObject<IMMDeviceEnumerator, IID_IMMDevi
     const bool valid = (flow == eRender || flow == eCapture) && role >= eConsole && role <= eCommunications;
     return valid ? S_OK : E_INVALIDARG;
   }
+
+ private:
+  IMMNotificationClient* clients_[4] = {};
 };

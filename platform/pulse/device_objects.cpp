@@ -72,9 +72,18 @@ class PulseCollection final : public ComObject<IMMDeviceCollection, IID_IMMDevic
 
 // The server's inventory is read at the enumerator's first call and kept, so
 // that one listing or one selection sees one state of the server, read once.
+// Once a client listens for changes, the enumerator subscribes to the
+// server's events: any change of a sink, a source or the server's defaults
+// makes the next call read the inventory again, and a change of a default
+// is told to the clients. The events are read with everything else the
+// server sends, whenever a call reads the connection.
 class PulseEnumerator final : public DeviceEnumeratorObject<PulseEnumerator> {
  public:
   explicit PulseEnumerator(std::shared_ptr<PulseConnection> connection) : connection_(std::move(connection)) {}
+  ~PulseEnumerator() {
+    if (subscribed_) pa_context_set_subscribe_callback(connection_->context(), nullptr, nullptr);
+    dropDefaultsQuery();
+  }
 
   HRESULT STDMETHODCALLTYPE EnumAudioEndpoints(EDataFlow flow, DWORD stateMask,
                                                IMMDeviceCollection** devices) override {
@@ -101,6 +110,24 @@ class PulseEnumerator final : public DeviceEnumeratorObject<PulseEnumerator> {
     return S_OK;
   }
 
+  HRESULT STDMETHODCALLTYPE RegisterEndpointNotificationCallback(IMMNotificationClient* client) override {
+    const HRESULT status = DeviceEnumeratorObject::RegisterEndpointNotificationCallback(client);
+    if (FAILED(status) || subscribed_) return status;
+    // The defaults as they are now: a change is told against these.
+    if (const Inventory* inventory = this->inventory()) {
+      toldSink_ = inventory->defaultSink;
+      toldSource_ = inventory->defaultSource;
+    }
+    pa_context_set_subscribe_callback(connection_->context(), onServerEvent, this);
+    const auto mask = static_cast<pa_subscription_mask_t>(PA_SUBSCRIPTION_MASK_SERVER | PA_SUBSCRIPTION_MASK_SINK |
+                                                          PA_SUBSCRIPTION_MASK_SOURCE);
+    pa_operation* operation = pa_context_subscribe(connection_->context(), mask, nullptr, nullptr);
+    if (operation == nullptr) return AUDCLNT_E_SERVICE_NOT_RUNNING;
+    pa_operation_unref(operation);  // sent with the next read of the connection
+    subscribed_ = true;
+    return S_OK;
+  }
+
  private:
   // Null while the server does not answer; a later call asks again.
   const Inventory* inventory() {
@@ -108,9 +135,45 @@ class PulseEnumerator final : public DeviceEnumeratorObject<PulseEnumerator> {
     return inventoryRead_ ? &inventory_ : nullptr;
   }
 
+  static void onServerEvent(pa_context* context, pa_subscription_event_type_t, uint32_t, void* self) {
+    auto* enumerator = static_cast<PulseEnumerator*>(self);
+    enumerator->inventoryRead_ = false;
+    // One question at a time: its answer comes after every event sent before it.
+    if (enumerator->defaultsQuery_ != nullptr) return;
+    enumerator->defaultsQuery_ = pa_context_get_server_info(context, onServerInfo, self);
+  }
+
+  static void onServerInfo(pa_context*, const pa_server_info* info, void* self) {
+    auto* enumerator = static_cast<PulseEnumerator*>(self);
+    // Answered: libpulse keeps its own reference until this returns.
+    pa_operation_unref(enumerator->defaultsQuery_);
+    enumerator->defaultsQuery_ = nullptr;
+    if (info == nullptr) return;
+    enumerator->tellIfChanged(eRender, enumerator->toldSink_, info->default_sink_name);
+    enumerator->tellIfChanged(eCapture, enumerator->toldSource_, info->default_source_name);
+  }
+
+  void tellIfChanged(EDataFlow flow, std::string& told, const char* name) {
+    const std::string now = name != nullptr ? name : "";
+    if (now == told) return;
+    told = now;
+    notifyDefaultChanged(flow, now.empty() ? nullptr : toUtf16(now).c_str());
+  }
+
+  void dropDefaultsQuery() {
+    if (defaultsQuery_ == nullptr) return;
+    if (pa_operation_get_state(defaultsQuery_) == PA_OPERATION_RUNNING) pa_operation_cancel(defaultsQuery_);
+    pa_operation_unref(defaultsQuery_);
+    defaultsQuery_ = nullptr;
+  }
+
   std::shared_ptr<PulseConnection> connection_;
   Inventory inventory_;
   bool inventoryRead_ = false;
+  bool subscribed_ = false;
+  pa_operation* defaultsQuery_ = nullptr;
+  std::string toldSink_;
+  std::string toldSource_;
 };
 
 }  // namespace

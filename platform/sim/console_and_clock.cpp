@@ -7,6 +7,7 @@
 
 #include "platform/portable/console_control.h"
 #include "platform/portable/monotonic_clock.h"
+#include "platform/sim/device_objects.h"
 #include "platform/sim/sim_scenario.h"
 #include "platform/sim/stdout_limit.h"
 
@@ -59,6 +60,7 @@ void Sleep(DWORD milliseconds) {
   } else {
     nowTicks += static_cast<std::int64_t>(milliseconds) * (kSimClockFrequency / 1000);
   }
+  sim::tellDefaultChanges();
   raiseDueControlEvent();
 }
 

@@ -2,6 +2,7 @@
 // as Windows does for the scenario's endpoints.
 #include "platform/sim/device_objects.h"
 
+#include <algorithm>
 #include <vector>
 
 #include "platform/portable/com_object.h"
@@ -9,6 +10,7 @@
 #include "platform/portable/property_store.h"
 #include "platform/portable/text_conversion.h"
 #include "platform/sim/audio_client.h"
+#include "platform/sim/console_and_clock.h"
 
 namespace sim {
 namespace {
@@ -80,8 +82,14 @@ class Collection final : public ComObject<IMMDeviceCollection, IID_IMMDeviceColl
   std::vector<const Endpoint*> members_;
 };
 
+class Enumerator;
+std::vector<Enumerator*> liveEnumerators;
+
 class Enumerator final : public DeviceEnumeratorObject<Enumerator> {
  public:
+  Enumerator() { liveEnumerators.push_back(this); }
+  ~Enumerator() { liveEnumerators.erase(std::find(liveEnumerators.begin(), liveEnumerators.end(), this)); }
+
   HRESULT STDMETHODCALLTYPE EnumAudioEndpoints(EDataFlow flow, DWORD stateMask,
                                                IMMDeviceCollection** devices) override {
     if (const HRESULT refused = checkEnumeration(flow, stateMask, devices); FAILED(refused)) return refused;
@@ -96,18 +104,42 @@ class Enumerator final : public DeviceEnumeratorObject<Enumerator> {
     if (const HRESULT refused = checkDefaultRequest(flow, role, endpoint); FAILED(refused)) return refused;
     if (const auto failure = flowScriptedFailure("GetDefaultAudioEndpoint", flow)) return *failure;
     // One default per flow serves every role here.
-    for (const Endpoint& candidate : world().endpoints) {
-      if (candidate.flow == flow && candidate.isDefault && candidate.state == DEVICE_STATE_ACTIVE) {
-        *endpoint = new Device(candidate);
-        return flowScriptedSuccess("GetDefaultAudioEndpoint", flow);
-      }
-    }
-    return HRESULT_ERROR_NOT_FOUND;  // E_NOTFOUND: the flow has no default
+    const Endpoint* found = defaultEndpointAt(flow, simClockTicks());
+    if (found == nullptr) return HRESULT_ERROR_NOT_FOUND;  // E_NOTFOUND: the flow has no default
+    *endpoint = new Device(*found);
+    return flowScriptedSuccess("GetDefaultAudioEndpoint", flow);
   }
+  HRESULT STDMETHODCALLTYPE RegisterEndpointNotificationCallback(IMMNotificationClient* client) override {
+    // What the client hears of is a change from what there is now.
+    for (EDataFlow flow : {eRender, eCapture}) told_[flow] = defaultEndpointAt(flow, simClockTicks());
+    return DeviceEnumeratorObject::RegisterEndpointNotificationCallback(client);
+  }
+
+  // Tells the registered clients of each default that changed since they were last told.
+  void tellDefaultChanges() {
+    if (!hasClients()) return;
+    for (EDataFlow flow : {eRender, eCapture}) {
+      const Endpoint* now = defaultEndpointAt(flow, simClockTicks());
+      if (now == told_[flow]) continue;
+      told_[flow] = now;
+      if (now == nullptr) {
+        notifyDefaultChanged(flow, nullptr);
+        continue;
+      }
+      notifyDefaultChanged(flow, toUtf16(now->id).c_str());
+    }
+  }
+
+ private:
+  const Endpoint* told_[2] = {};
 };
 
 }  // namespace
 
 IMMDeviceEnumerator* newEnumerator() { return new Enumerator(); }
+
+void tellDefaultChanges() {
+  for (Enumerator* enumerator : liveEnumerators) enumerator->tellDefaultChanges();
+}
 
 }  // namespace sim

@@ -230,6 +230,10 @@ Endpoint parseEndpoint(const json& object, const std::string& where) {
     if (!object.at("default").is_boolean()) reject(where + ".default", "must be true or false");
     endpoint.isDefault = object.at("default").get<bool>();
   }
+  if (object.contains("defaultAtMs")) {
+    if (endpoint.isDefault) reject(where + ".defaultAtMs", "an endpoint that is default from the start");
+    endpoint.defaultAtMs = integerAt(object, "defaultAtMs", where, 0, INT64_MAX / kSimClockFrequency, 0);
+  }
   if (object.contains("format")) endpoint.format = parseFormat(object.at("format"), where + ".format");
   if (object.contains("signal")) endpoint.signal = parseSignal(object.at("signal"), where + ".signal");
   const std::int64_t tenMilliseconds = endpoint.format.rate / 100 > 0 ? endpoint.format.rate / 100 : 1;
@@ -313,6 +317,12 @@ World parseScenario(const std::string& text) {
         if (defaultSeen[endpoint.flow]) reject(where + ".default", "a second active default endpoint of its flow");
         defaultSeen[endpoint.flow] = true;
       }
+      // Two endpoints becoming default at one moment would leave the order to chance.
+      for (std::size_t j = 0; j + 1 < parsed.endpoints.size() && endpoint.defaultAtMs; ++j) {
+        const Endpoint& other = parsed.endpoints[j];
+        if (other.flow == endpoint.flow && other.defaultAtMs == endpoint.defaultAtMs)
+          reject(where + ".defaultAtMs", "a second endpoint of its flow becoming default at that time");
+      }
     }
   }
   parsed.scripted = parseScriptedStatuses(root, "", true);
@@ -349,6 +359,23 @@ void useScenarioText(const std::string& text) {
     scenarioUnusable("(text)", error.what());
   }
   comIsInitialised = false;
+}
+
+const Endpoint* defaultEndpointAt(EDataFlow flow, std::int64_t ticks) {
+  const Endpoint* chosen = nullptr;
+  std::int64_t chosenSince = -1;
+  for (const Endpoint& candidate : world().endpoints) {
+    if (candidate.flow != flow || candidate.state != DEVICE_STATE_ACTIVE || lossOf(candidate, ticks)) continue;
+    std::int64_t since = -1;
+    if (candidate.isDefault) since = 0;
+    if (candidate.defaultAtMs && *candidate.defaultAtMs * (kSimClockFrequency / 1000) <= ticks)
+      since = *candidate.defaultAtMs * (kSimClockFrequency / 1000);
+    if (since > chosenSince) {
+      chosen = &candidate;
+      chosenSince = since;
+    }
+  }
+  return chosen;
 }
 
 std::optional<HRESULT> lossOf(const Endpoint& endpoint, std::int64_t ticks) {

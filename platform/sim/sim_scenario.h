@@ -12,6 +12,14 @@
 //                   a property that is not text
 //     state         "active" (default) | "unplugged" | "disabled" | "notpresent"
 //     default       true: default of its flow for every role (active only)
+//     defaultAtMs   becomes the default of its flow at this virtual time, as
+//                   when a user picks another device (active only; not with
+//                   default). At any moment the default of a flow is, among
+//                   its active endpoints that are not lost, the one that
+//                   became default last; so a lost default hands over to the
+//                   one before it, or leaves the flow without one. Registered
+//                   notification clients hear of each change when the clock
+//                   reaches it, from Sleep.
 //     format        tag "pcm" | "float" (default) | "extensible-pcm" |
 //                   "extensible-float"; channels (2); bits (32 float, 16 pcm);
 //                   rate (48000); validBits (extensible only; = bits)
@@ -37,7 +45,7 @@
 //                   instead of S_OK once its work is done; the same calls
 //     lostAtMs      the device is lost at this virtual time: from then on the
 //                   capture client's GetNextPacketSize answers lostStatus and
-//                   reports no packet
+//                   reports no packet, and it is nobody's default
 //     lostStatus    "0x..." status of the loss (default "0x88890004", device
 //                   invalidated; "0x88890010": audio service stopped); only
 //                   with lostAtMs
@@ -109,6 +117,7 @@ struct Endpoint {
   FriendlyName name;
   DWORD state = DEVICE_STATE_ACTIVE;
   bool isDefault = false;
+  std::optional<std::int64_t> defaultAtMs;  // becomes the default at this virtual time
   MixFormat format;
   Signal signal;
   UINT32 packetFrames = 480;
@@ -132,6 +141,9 @@ struct World {
 // A scenario that cannot be read ends the process with status 2 and a
 // one-line message on standard error.
 const World& world();
+
+// The default endpoint of a flow at virtual time ticks, or null when it has none.
+const Endpoint* defaultEndpointAt(EDataFlow flow, std::int64_t ticks);
 
 // The status an endpoint's lost device answers at virtual time ticks, if it is lost by then.
 std::optional<HRESULT> lossOf(const Endpoint& endpoint, std::int64_t ticks);
