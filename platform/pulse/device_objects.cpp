@@ -102,6 +102,9 @@ class PulseEnumerator final : public DeviceEnumeratorObject<PulseEnumerator> {
 
   HRESULT STDMETHODCALLTYPE GetDefaultAudioEndpoint(EDataFlow flow, ERole role, IMMDevice** endpoint) override {
     if (const HRESULT refused = checkDefaultRequest(flow, role, endpoint); FAILED(refused)) return refused;
+    // Once changes are listened for, the question comes after one: the
+    // server's answer now, not a change event that has not been read yet.
+    if (subscribed_) inventoryRead_ = false;
     const Inventory* inventory = this->inventory();
     if (inventory == nullptr) return AUDCLNT_E_SERVICE_NOT_RUNNING;
     const EndpointInfo* found = inventory->defaultEndpoint(flow);

@@ -480,6 +480,117 @@ def zero_runs(samples):
     return [int(n) for n in lengths if n >= 2]
 
 
+# A source that follows the default: the default changed (or its device
+# unloaded) 4 s into a run moves it to the new device within 1 s, and the new
+# tone goes on from there without a gap.
+FOLLOW_CHANGE_SECONDS = 4
+FOLLOW_NOTICE_SECONDS = 1.0
+
+
+def tone_level(samples, frequency):
+    """Level of one frequency in samples, in dB against a full-amplitude sine of TONE_PEAK."""
+    t = np.arange(len(samples)) / RATE
+    amplitude = 2 * abs(np.mean(samples * np.exp(-2j * np.pi * frequency * t)))
+    return 20 * np.log10(amplitude / TONE_PEAK + 1e-12)
+
+
+def follow_run(audiotap, server, arguments, change, channel, frequencies, new_name, slot, runs):
+    """Runs audiotap `runs` times, calling change() 4 s in; each run must say
+    it switched, within 1 s, and carry the new tone, not the old one, from
+    then on, gap-free. frequencies: the old tone's and the new one's."""
+    old_frequency, new_frequency = frequencies
+    failures = []
+    for number in range(runs):
+        restore = change(number)
+        run = Run(audiotap, server, arguments)
+        run.wait_for_started()
+        time.sleep(FOLLOW_CHANGE_SECONDS)
+        restore()
+        changed_at = time.monotonic()
+        try:
+            line = run.readline_stderr(timeout=FOLLOW_NOTICE_SECONDS + 2)
+        except Failure:
+            line = ""
+        switched_at = time.monotonic()
+        time.sleep(2.5)
+        run.process.send_signal(signal.SIGINT)
+        out, err, status = run.finish()
+        events = event_lines(line + err)
+        channels = len(arguments) // 2
+        frames = np.frombuffer(out, dtype="<i2").reshape(-1, channels)[:, channel].astype(np.float64) / 32768.0
+        # The change reaches the stream's frame f when the clock shows f + 960.
+        change_frame = int((changed_at - run.started_at) * RATE) - HOLDBACK_FRAMES
+        after = frames[change_frame + int(FOLLOW_NOTICE_SECONDS * RATE):]
+        gaps = zero_runs(np.round(after * 32768).astype(np.int32))
+        new_level = tone_level(after, new_frequency) if len(after) > RATE else -240.0
+        old_level = tone_level(after, old_frequency) if len(after) > RATE else 0.0
+        notice = switched_at - changed_at
+        print(f"run {number}: {[event['event'] for event in events]}, switched {notice * 1000:.0f} ms after the "
+              f"change; from 1 s after it {new_frequency} Hz at {new_level:+.1f} dB, {old_frequency} Hz at "
+              f"{old_level:+.1f} dB, {len(gaps)} gaps")
+        expected = {"event": "switched", "slot": slot, "name": new_name, "deviceRate": 48000}
+        if (status != 0 or events != [expected, {"event": "stopped"}] or notice > FOLLOW_NOTICE_SECONDS
+                or new_level < -3.0 or old_level > -40.0 or gaps):
+            failures.append(number)
+            print(f"  status {status}, stderr {line + err!r}")
+    check(not failures, f"runs {failures} of {runs} did not follow the default")
+
+
+def sink_with_tone(server, name, rate, frequency):
+    """A null sink playing a tone from inside the server: a sine source looped
+    into it, low latency, pinned to that sink. A player of our own could be
+    starved of CPU, and the server would move a stream that may move to the
+    new default sink, leaving the old one silent."""
+    module = server.load("module-null-sink", f"sink_name={name}", f"rate={rate}",
+                         f"sink_properties=device.description={name.capitalize()}")
+    server.load("module-sine-source", f"source_name={name}_tone", f"frequency={frequency}", f"rate={rate}")
+    server.load("module-loopback", f"source={name}_tone", f"sink={name}", "latency_msec=20", "sink_dont_move=true",
+                "source_dont_move=true")
+    return module
+
+
+def two_sinks(server):
+    """Speakers (44.1 kHz, 1000 Hz) as the default and Headset (48 kHz, 660 Hz)."""
+    sink_with_tone(server, "speakers", 44100, 1000)
+    sink_with_tone(server, "headset", 48000, 660)
+    server.pactl("set-default-sink", "speakers")
+    time.sleep(2.2)
+
+
+def case_follow_default_sink(audiotap, server, runs=10):
+    two_sinks(server)
+
+    def change(number):
+        server.pactl("set-default-sink", "speakers")
+        return lambda: server.pactl("set-default-sink", "headset")
+
+    follow_run(audiotap, server, ["--system", "1"], change, 0, (1000, 660), "Headset", "desktop", runs)
+
+
+def case_follow_default_source(audiotap, server, runs=10):
+    server.load("module-sine-source", "source_name=desk", "frequency=440", "rate=44100",
+                "source_properties=device.description=Desk")
+    server.load("module-sine-source", "source_name=headset_mic", "frequency=880", "rate=48000",
+                "source_properties=device.description=Headset_Mic")
+
+    def change(number):
+        server.pactl("set-default-source", "desk")
+        return lambda: server.pactl("set-default-source", "headset_mic")
+
+    follow_run(audiotap, server, ["--mic", "default"], change, 0, (440, 880), "Headset_Mic", "mic", runs)
+
+
+def case_follow_unloaded_sink(audiotap, server, runs=3):
+    sink_with_tone(server, "headset", 48000, 660)
+
+    def change(number):
+        speakers = sink_with_tone(server, "speakers", 44100, 1000)
+        server.pactl("set-default-sink", "speakers")
+        time.sleep(2.2)
+        return lambda: server.pactl("unload-module", str(speakers))
+
+    follow_run(audiotap, server, ["--system", "1"], change, 0, (1000, 660), "Headset", "desktop", runs)
+
 CASES = {
     "missing-devices": case_missing_devices,
     "listing": case_listing,
@@ -490,6 +601,9 @@ CASES = {
     "server-killed": case_server_killed,
     "server-stopped": case_server_stopped,
     "late-monitor": case_late_monitor,
+    "follow-default-sink": case_follow_default_sink,
+    "follow-default-source": case_follow_default_source,
+    "follow-unloaded-sink": case_follow_unloaded_sink,
 }
 
 
