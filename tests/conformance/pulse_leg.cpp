@@ -6,10 +6,12 @@
 namespace {
 PulseSeamWorld world;
 bool removeDevice() { return world.removeDevice(); }
+// The Linux platform's endpoint identifiers are the sinks' names.
+bool makeDefaultRender(const char* endpointId) { return world.makeDefaultSink(endpointId); }
 }  // namespace
 
 int main() {
   if (!PrivatePulseServer::installed()) return legCannotRun("pulseaudio and pactl are not installed");
   if (!world.start()) return 1;
-  return runSeamCases({"pulse", kSeamMicrophoneName, kSeamRemovableName, removeDevice});
+  return runSeamCases({"pulse", kSeamMicrophoneName, kSeamRemovableName, removeDevice, makeDefaultRender});
 }

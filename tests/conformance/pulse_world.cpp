@@ -24,6 +24,9 @@ bool PulseSeamWorld::start() {
   int microphoneModule = -1;
   const bool loaded = server_.loadModule({"module-null-sink", "sink_name=speakers",
                                           "sink_properties=\"device.description='Speakers'\""}) >= 0 &&
+                      server_.loadModule({"module-null-sink", "sink_name=headphones", "rate=48000",
+                                          std::string("sink_properties=\"device.description='") +
+                                              kSeamOtherSpeakersName + "'\""}) >= 0 &&
                       addMicrophone("mic", kSeamMicrophoneName, 440, &microphoneModule) &&
                       addMicrophone("removable", kSeamRemovableName, 660, &removableModule_);
   if (!loaded) {
@@ -45,4 +48,10 @@ bool PulseSeamWorld::removeDevice() {
   bool unloaded = false;
   server_.pactl({"unload-module", std::to_string(removableModule_)}, &unloaded);
   return unloaded;
+}
+
+bool PulseSeamWorld::makeDefaultSink(const char* name) {
+  bool done = false;
+  server_.pactl({"set-default-sink", name}, &done);
+  return done;
 }

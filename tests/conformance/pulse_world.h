@@ -1,7 +1,7 @@
 // The suite's world on a private PulseAudio server, for the Pulse leg and for
 // Windows' own Core Audio under Wine, which talks to the same kind of server:
 // a microphone with a name outside ASCII, a second one that can be removed,
-// and speakers, each with a tone playing. The microphones are null sinks'
+// and speakers, each with a tone playing, and headphones with none. The microphones are null sinks'
 // monitors remapped into sources, which deliver steadily (module-sine-source
 // hands its data over in two-second blocks).
 #pragma once
@@ -14,6 +14,8 @@ class PulseSeamWorld {
   bool start();
   // Unloads the removable microphone's source, as an unplugged device goes.
   bool removeDevice();
+  // Makes the sink of this name the server's default.
+  bool makeDefaultSink(const char* name);
   PrivatePulseServer& server() { return server_; }
 
  private:

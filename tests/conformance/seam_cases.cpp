@@ -4,6 +4,7 @@
 // simulated platform, on the PulseAudio platform and on Windows' own Core
 // Audio (under Wine 10), so a fake can only differ where the table of
 // differences says so.
+#include <atomic>
 #include <cstdio>
 #include <cstring>
 #include <string>
@@ -19,6 +20,8 @@ constexpr int kNameBytes = 256;
 constexpr REFERENCE_TIME kBufferDuration = 2000000;  // 200 ms, as the logic asks
 constexpr int kFirstDataWaitMs = 4000;               // a fresh stream's first packet
 constexpr int kRemovalNoticeMs = 3000;               // how long a removal may take to show
+constexpr int kDefaultNoticeMs = 3000;               // how long a new default may take to be told
+constexpr HRESULT kNotFound = static_cast<HRESULT>(0x80070490u);  // HRESULT_FROM_WIN32(ERROR_NOT_FOUND)
 // The two sub-formats, spelt out: the mingw headers declare them without
 // giving them storage.
 constexpr GUID kPcmSubFormat = {0x00000001, 0x0000, 0x0010, {0x80, 0x00, 0x00, 0xAA, 0x00, 0x38, 0x9B, 0x71}};
@@ -689,6 +692,88 @@ void aRemovedDeviceIsReported(Probe& probe) {
                       FAILED(failure) ? statusText(failure) : "S_OK for 3 s", statusText(AUDCLNT_E_DEVICE_INVALIDATED));
 }
 
+// Keeps what it is told of the render flow's console default; called on any
+// thread, it only writes down.
+class DefaultChangeRecorder final : public IMMNotificationClient {
+ public:
+  HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** object) override {
+    if (object == nullptr) return E_POINTER;
+    *object = nullptr;
+    if (!IsEqualGUID(iid, IID_IUnknown) && !IsEqualGUID(iid, IID_IMMNotificationClient)) return E_NOINTERFACE;
+    *object = static_cast<IMMNotificationClient*>(this);
+    return S_OK;
+  }
+  ULONG STDMETHODCALLTYPE AddRef() override { return 1; }
+  ULONG STDMETHODCALLTYPE Release() override { return 1; }
+  HRESULT STDMETHODCALLTYPE OnDefaultDeviceChanged(EDataFlow flow, ERole role, LPCWSTR id) override {
+    if (flow != eRender || role != eConsole || told_.load() != 0) return S_OK;
+    const std::string text = utf8Of(id);
+    std::snprintf(id_, sizeof id_, "%s", id == nullptr ? "(null)" : text.c_str());
+    told_.store(1);
+    return S_OK;
+  }
+  HRESULT STDMETHODCALLTYPE OnDeviceStateChanged(LPCWSTR, DWORD) override { return S_OK; }
+  HRESULT STDMETHODCALLTYPE OnDeviceAdded(LPCWSTR) override { return S_OK; }
+  HRESULT STDMETHODCALLTYPE OnDeviceRemoved(LPCWSTR) override { return S_OK; }
+  HRESULT STDMETHODCALLTYPE OnPropertyValueChanged(LPCWSTR, const PROPERTYKEY) override { return S_OK; }
+
+  bool told() const { return told_.load() != 0; }
+  std::string id() const { return id_; }
+
+ private:
+  std::atomic<int> told_{0};
+  char id_[kIdentifierBytes] = "";
+};
+
+void aDefaultChangeIsTold(Probe& probe) {
+  SeamChecks& checks = probe.checks;
+  DefaultChangeRecorder recorder;
+  checks.expectStatus("RegisterEndpointNotificationCallback(NULL)",
+                      probe.enumerator->RegisterEndpointNotificationCallback(nullptr), E_POINTER);
+  if (!checks.expectStatus("RegisterEndpointNotificationCallback(client)",
+                           probe.enumerator->RegisterEndpointNotificationCallback(&recorder), S_OK))
+    return;
+  Ref<IMMDevice> other;
+  Ref<IMMDevice> current;
+  Stream stream;
+  // A loopback stream of the default read every 10 ms, as the capture loop
+  // does while it waits to be told.
+  const bool ready =
+      checks.expectYes("the second render endpoint is listed by its name",
+                       findByName(probe.enumerator, eRender, kSeamOtherSpeakersName, &other)) &&
+      checks.expectStatus("GetDefaultAudioEndpoint(eRender, eConsole)",
+                          probe.enumerator->GetDefaultAudioEndpoint(eRender, eConsole, current.out()), S_OK) &&
+      openStream(probe, current.get(), AUDCLNT_STREAMFLAGS_LOOPBACK, &stream) &&
+      checks.expectStatus("Start", stream.client->Start(), S_OK);
+  const std::string otherId = ready ? idOf(other.get()) : "";
+  if (ready && checks.expectYes("the world made it the default", probe.world.makeDefaultRender(otherId.c_str()))) {
+    const double changed = secondsNow();
+    while (!recorder.told() && secondsNow() - changed < kDefaultNoticeMs / 1000.0) {
+      UINT32 frames = 0;
+      if (SUCCEEDED(stream.capture->GetNextPacketSize(&frames)) && frames > 0) {
+        BYTE* data = nullptr;
+        DWORD flags = 0;
+        if (SUCCEEDED(stream.capture->GetBuffer(&data, &frames, &flags, nullptr, nullptr)))
+          stream.capture->ReleaseBuffer(frames);
+        continue;
+      }
+      Sleep(10);
+    }
+    checks.note("told after", number(static_cast<long long>((secondsNow() - changed) * 1000)) + " ms");
+    checks.expect("OnDefaultDeviceChanged(eRender, eConsole, id) within 3 s of the change",
+                  recorder.told() ? recorder.id() : "nothing for 3 s", otherId);
+    Ref<IMMDevice> now;
+    if (checks.expectStatus("GetDefaultAudioEndpoint(eRender, eConsole) after it",
+                            probe.enumerator->GetDefaultAudioEndpoint(eRender, eConsole, now.out()), S_OK))
+      checks.expect("its identifier", idOf(now.get()), otherId);
+  }
+  if (stream.client) stream.client->Stop();
+  checks.expectStatus("UnregisterEndpointNotificationCallback(client)",
+                      probe.enumerator->UnregisterEndpointNotificationCallback(&recorder), S_OK);
+  checks.expectStatus("UnregisterEndpointNotificationCallback(client) again",
+                      probe.enumerator->UnregisterEndpointNotificationCallback(&recorder), kNotFound);
+}
+
 struct SeamRule {
   const char* id;
   const char* seen;
@@ -768,6 +853,13 @@ const SeamRule kRules[] = {
     {"device.removed", "Microsoft documentation (IAudioCaptureClient::GetNextPacketSize)",
      "once its device is removed, a capture stream's GetNextPacketSize answers AUDCLNT_E_DEVICE_INVALIDATED",
      aRemovedDeviceIsReported},
+    {"notification.default-changed",
+     "Microsoft documentation (IMMDeviceEnumerator::RegisterEndpointNotificationCallback, "
+     "IMMNotificationClient::OnDefaultDeviceChanged); measured under Wine 10",
+     "a registered client is told OnDefaultDeviceChanged(eRender, eConsole, its identifier) when another render "
+     "endpoint becomes the default, while a stream is read every 10 ms; GetDefaultAudioEndpoint then gives it; a "
+     "client is unregistered once",
+     aDefaultChangeIsTold},
 };
 
 }  // namespace

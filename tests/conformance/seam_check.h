@@ -16,6 +16,8 @@
 // the leg can take away.
 inline constexpr char kSeamMicrophoneName[] = "Micrófono USB マイク";
 inline constexpr char kSeamRemovableName[] = "Removable Mic";
+// A second render endpoint, which makeDefaultRender makes the default.
+inline constexpr char kSeamOtherSpeakersName[] = "Headphones";
 
 // What a platform leg tells the cases about the audio system it set up. Its
 // default render endpoint has something playing, so that loopback hears it.
@@ -26,6 +28,9 @@ struct SeamWorld {
   // Takes the removable endpoint away as an unplugged microphone goes; false
   // when that failed.
   bool (*removeDevice)();
+  // Makes the render endpoint with this identifier the default, the way the
+  // platform's user does; false when that failed.
+  bool (*makeDefaultRender)(const char* endpointId);
 };
 
 // Runs every case against the platform linked in; the process exit status.

@@ -94,8 +94,16 @@ int runProgram(const std::string& exe, PulseSeamWorld& world) {
       std::string line = pending.substr(0, end);
       pending.erase(0, end + 1);
       if (!line.empty() && line.back() == '\r') line.pop_back();
-      if (line == "world: remove-device") {
-        const char* answer = world.removeDevice() ? "done\n" : "failed\n";
+      const std::string makeDefault = "world: make-default-render ";
+      if (line == "world: remove-device" || line.rfind(makeDefault, 0) == 0) {
+        // Wine's default output is its registry's, which winecfg writes: the
+        // endpoint identifier under the driver's key.
+        const bool done = line == "world: remove-device"
+                              ? world.removeDevice()
+                              : wineQuietly({"wine", "reg", "add", "HKCU\\Software\\Wine\\Drivers\\winepulse.drv", "/v",
+                                             "DefaultOutput", "/t", "REG_SZ", "/d", line.substr(makeDefault.size()), "/f"},
+                                            60) == 0;
+        const char* answer = done ? "done\n" : "failed\n";
         if (write(toProgram[1], answer, std::strlen(answer)) < 0) std::perror("answering the program");
       } else {
         std::printf("%s\n", line.c_str());
