@@ -23,7 +23,7 @@ import numpy as np
 
 sys.dont_write_bytecode = True  # keep the source tree clean
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.dirname(os.path.abspath(__file__))), "support"))
-from legs import leg_cannot_run  # noqa: E402
+from legs import leg_cannot_run, wine10_unusable  # noqa: E402
 
 RATE = 16000
 TONE_PEAK = 0.5  # the players' amplitude, and module-sine-source's
@@ -494,7 +494,7 @@ def tone_level(samples, frequency):
     return 20 * np.log10(amplitude / TONE_PEAK + 1e-12)
 
 
-def follow_run(audiotap, server, arguments, change, channel, frequencies, new_name, slot, runs):
+def follow_run(audiotap, server, arguments, change, channel, frequencies, new_name, slot, runs, start_timeout=10):
     """Runs audiotap `runs` times, calling change() 4 s in; each run must say
     it switched, within 1 s, and carry the new tone, not the old one, from
     then on, gap-free. frequencies: the old tone's and the new one's."""
@@ -503,7 +503,7 @@ def follow_run(audiotap, server, arguments, change, channel, frequencies, new_na
     for number in range(runs):
         restore = change(number)
         run = Run(audiotap, server, arguments)
-        run.wait_for_started()
+        run.wait_for_started(timeout=start_timeout)
         time.sleep(FOLLOW_CHANGE_SECONDS)
         restore()
         changed_at = time.monotonic()
@@ -591,6 +591,65 @@ def case_follow_unloaded_sink(audiotap, server, runs=3):
 
     follow_run(audiotap, server, ["--system", "1"], change, 0, (1000, 660), "Headset", "desktop", runs)
 
+REPOSITORY = os.path.dirname(os.path.dirname(os.path.dirname(os.path.abspath(__file__))))
+WINE_DRIVER_KEY = "HKCU\\Software\\Wine\\Drivers\\winepulse.drv"
+
+
+def wine_launcher(server, exe):
+    """A program that becomes audiotap.exe under Wine 10, as the .exe is on Windows."""
+    launcher = os.path.join(server.runtime, "audiotap")
+    prefix = os.environ.get("WINEPREFIX") or os.path.join(REPOSITORY, "build", "wine10prefix")
+    with open(launcher, "w") as script:
+        script.write(f"#!/bin/sh\nWINEPREFIX='{prefix}' WINEDEBUG=-all exec '{REPOSITORY}/tools/wine10' wine '{exe}' \"$@\"\n")
+    os.chmod(launcher, 0o755)
+    return launcher, prefix
+
+
+def case_wine_follow_default(exe, server, runs=3):
+    """audiotap.exe under Wine 10 follows a default changed the way Wine's own
+    settings change it (the registry value winecfg writes); a default changed
+    only on the sound server is not told to Windows programs by Wine."""
+    two_sinks(server)
+    launcher, prefix = wine_launcher(server, exe)
+    wine = [os.path.join(REPOSITORY, "tools", "wine10"), "wine"]
+    wine_env = dict(server.env, WINEPREFIX=prefix, WINEDEBUG="-all")
+
+    def set_wine_default(endpoint_id):
+        command = ["reg", "delete", WINE_DRIVER_KEY, "/v", "DefaultOutput", "/f"] if endpoint_id is None else [
+            "reg", "add", WINE_DRIVER_KEY, "/v", "DefaultOutput", "/t", "REG_SZ", "/d", endpoint_id, "/f"]
+        subprocess.run(wine + command, env=wine_env, capture_output=True, timeout=60)
+
+    listing = json.loads(subprocess.run([launcher, "--list"], env=server.env, capture_output=True, timeout=60).stdout)
+    ids = {record["FriendlyName"]: record["InstanceId"].split("\\")[-1] for record in listing}
+    check("Speakers" in ids and "Headset" in ids, f"Wine does not list both sinks: {listing}")
+    try:
+        def change(number):
+            set_wine_default(ids["Speakers"])
+            return lambda: set_wine_default(ids["Headset"])
+
+        follow_run(launcher, server, ["--system", "1"], change, 0, (1000, 660), "Headset", "desktop", runs,
+                   start_timeout=60)
+
+        # The server's own default: Wine's endpoints do not follow it.
+        set_wine_default(None)
+        server.pactl("set-default-sink", "speakers")
+        run = Run(launcher, server, ["--system", "1"])
+        run.wait_for_started(timeout=60)
+        time.sleep(FOLLOW_CHANGE_SECONDS)
+        server.pactl("set-default-sink", "headset")
+        time.sleep(3)
+        run.process.send_signal(signal.SIGINT)
+        out, err, status = run.finish()
+        desktop = np.frombuffer(out, dtype="<i2").astype(np.float64) / 32768.0
+        after = desktop[-2 * RATE:]
+        print(f"server default changed: {[e['event'] for e in event_lines(err)]}, the last 2 s at "
+              f"{dominant_frequency(after):.1f} Hz (Wine's \"PulseAudio Output\" stays on the sink it opened)")
+        check([e["event"] for e in event_lines(err)] == ["stopped"] and abs(dominant_frequency(after) - 1000) < 2,
+              "Wine now follows the server's default sink: the table of differences is out of date")
+    finally:
+        set_wine_default(None)
+
+
 CASES = {
     "missing-devices": case_missing_devices,
     "listing": case_listing,
@@ -605,12 +664,16 @@ CASES = {
     "follow-default-source": case_follow_default_source,
     "follow-unloaded-sink": case_follow_unloaded_sink,
 }
+# Cases that run audiotap.exe under Wine 10 (--audiotap names the .exe).
+WINE_CASES = {
+    "wine-follow-default": case_wine_follow_default,
+}
 
 
 def main():
     parser = argparse.ArgumentParser()
     parser.add_argument("--audiotap", required=True)
-    parser.add_argument("--case", required=True, choices=sorted(CASES))
+    parser.add_argument("--case", required=True, choices=sorted(CASES) + sorted(WINE_CASES))
     arguments = parser.parse_args()
     if shutil.which("pulseaudio") is None or shutil.which("pactl") is None:
         return leg_cannot_run("pulseaudio is not installed")
@@ -618,9 +681,14 @@ def main():
         if shutil.which(tool) is None:
             print(f"FAIL: {tool} is needed to play the test tones")
             return 1
+    if arguments.case in WINE_CASES:
+        if not os.path.exists(arguments.audiotap):
+            return leg_cannot_run(f"{arguments.audiotap} is not built")
+        if wine10_unusable():
+            return leg_cannot_run(wine10_unusable())
     server = PulseServer()
     try:
-        CASES[arguments.case](arguments.audiotap, server)
+        {**CASES, **WINE_CASES}[arguments.case](arguments.audiotap, server)
     except Failure as failure:
         print(f"FAIL: {failure}")
         return 1
