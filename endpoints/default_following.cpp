@@ -15,9 +15,9 @@ constexpr std::int64_t kSettleMilliseconds = 250;
 
 struct FollowingState {
   IMMDeviceEnumerator* enumerator;
-  std::uint32_t changesSeen[2];       // by flow
-  std::int64_t lastChangeMs[2];       // when the last change was seen
-  bool changePending[2];              // seen, not yet acted on
+  std::uint32_t changesSeen[2];  // by flow
+  std::int64_t lastChangeMs[2];  // when the last change was seen
+  bool changePending[2];         // seen, not yet acted on
 };
 
 FollowingState following;

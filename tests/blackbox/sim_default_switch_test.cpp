@@ -148,7 +148,8 @@ TEST(AudiotapSimDefaultSwitch, AMicrophoneChosenByNameStaysWhereItIs) {
 }
 
 TEST(AudiotapSimDefaultSwitch, AHeadsetThatCannotBeOpenedEndsTheRunWithItsFailingCall) {
-  const SimRun run = runSim(world(kDesktop, json::object(), {{"defaultAtMs", kChangeMs}, {"fail", {{"Activate", "0x80070005"}}}}), kBoth);
+  const SimRun run = runSim(
+      world(kDesktop, json::object(), {{"defaultAtMs", kChangeMs}, {"fail", {{"Activate", "0x80070005"}}}}), kBoth);
   EXPECT_EQ(run.result.exitStatus, 4) << run.result.standardError;
   ASSERT_EQ(run.lines.size(), 2u) << run.result.standardError;
   EXPECT_EQ(run.lines[1], faultLine("capture.stopped", "Activate:0x80070005", "desktop"));

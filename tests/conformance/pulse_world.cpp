@@ -22,13 +22,14 @@ bool PulseSeamWorld::start() {
     return false;
   }
   int microphoneModule = -1;
-  const bool loaded = server_.loadModule({"module-null-sink", "sink_name=speakers",
-                                          "sink_properties=\"device.description='Speakers'\""}) >= 0 &&
-                      server_.loadModule({"module-null-sink", "sink_name=headphones", "rate=48000",
-                                          std::string("sink_properties=\"device.description='") +
-                                              kSeamOtherSpeakersName + "'\""}) >= 0 &&
-                      addMicrophone("mic", kSeamMicrophoneName, 440, &microphoneModule) &&
-                      addMicrophone("removable", kSeamRemovableName, 660, &removableModule_);
+  const bool loaded =
+      server_.loadModule(
+          {"module-null-sink", "sink_name=speakers", "sink_properties=\"device.description='Speakers'\""}) >= 0 &&
+      server_.loadModule({"module-null-sink", "sink_name=headphones", "rate=48000",
+                          std::string("sink_properties=\"device.description='") + kSeamOtherSpeakersName + "'\""}) >=
+          0 &&
+      addMicrophone("mic", kSeamMicrophoneName, 440, &microphoneModule) &&
+      addMicrophone("removable", kSeamRemovableName, 660, &removableModule_);
   if (!loaded) {
     std::fprintf(stderr, "the private PulseAudio server refused the world's modules\n");
     return false;

@@ -17,10 +17,10 @@ namespace {
 // The capacities the logic reads identifiers and names into.
 constexpr int kIdentifierBytes = 512;
 constexpr int kNameBytes = 256;
-constexpr REFERENCE_TIME kBufferDuration = 2000000;  // 200 ms, as the logic asks
-constexpr int kFirstDataWaitMs = 4000;               // a fresh stream's first packet
-constexpr int kRemovalNoticeMs = 3000;               // how long a removal may take to show
-constexpr int kDefaultNoticeMs = 3000;               // how long a new default may take to be told
+constexpr REFERENCE_TIME kBufferDuration = 2000000;               // 200 ms, as the logic asks
+constexpr int kFirstDataWaitMs = 4000;                            // a fresh stream's first packet
+constexpr int kRemovalNoticeMs = 3000;                            // how long a removal may take to show
+constexpr int kDefaultNoticeMs = 3000;                            // how long a new default may take to be told
 constexpr HRESULT kNotFound = static_cast<HRESULT>(0x80070490u);  // HRESULT_FROM_WIN32(ERROR_NOT_FOUND)
 // The two sub-formats, spelt out: the mingw headers declare them without
 // giving them storage.

@@ -8,7 +8,7 @@
 
 namespace {
 
-constexpr int kLostAtMs = 3'600'000;  // later than all other cases take, by the virtual clock
+constexpr int kLostAtMs = 3'600'000;               // later than all other cases take, by the virtual clock
 constexpr int kHeadphonesDefaultAtMs = 7'200'000;  // later still
 
 constexpr char kScenario[] = R"({"endpoints": [

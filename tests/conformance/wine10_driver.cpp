@@ -98,11 +98,12 @@ int runProgram(const std::string& exe, PulseSeamWorld& world) {
       if (line == "world: remove-device" || line.rfind(makeDefault, 0) == 0) {
         // Wine's default output is its registry's, which winecfg writes: the
         // endpoint identifier under the driver's key.
-        const bool done = line == "world: remove-device"
-                              ? world.removeDevice()
-                              : wineQuietly({"wine", "reg", "add", "HKCU\\Software\\Wine\\Drivers\\winepulse.drv", "/v",
-                                             "DefaultOutput", "/t", "REG_SZ", "/d", line.substr(makeDefault.size()), "/f"},
-                                            60) == 0;
+        const bool done =
+            line == "world: remove-device"
+                ? world.removeDevice()
+                : wineQuietly({"wine", "reg", "add", "HKCU\\Software\\Wine\\Drivers\\winepulse.drv", "/v",
+                               "DefaultOutput", "/t", "REG_SZ", "/d", line.substr(makeDefault.size()), "/f"},
+                              60) == 0;
         const char* answer = done ? "done\n" : "failed\n";
         if (write(toProgram[1], answer, std::strlen(answer)) < 0) std::perror("answering the program");
       } else {
