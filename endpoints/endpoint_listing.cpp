@@ -17,7 +17,7 @@ void readDefaultId(IMMDeviceEnumerator* enumerator, EDataFlow flow, char* buffer
   device->Release();
 }
 
-void writeRecord(IMMDevice* device, const char* defaultId, std::int32_t& firstRecord) {
+void writeRecord(IMMDevice* device, EDataFlow flow, const char* defaultId, std::int32_t& firstRecord) {
   char id[kEndpointIdSize];
   char name[kFriendlyNameSize];
   readEndpointId(device, id, sizeof id);
@@ -35,9 +35,12 @@ void writeRecord(IMMDevice* device, const char* defaultId, std::int32_t& firstRe
   // Two unreadable identifiers are both empty, which says nothing about
   // which endpoint is the default.
   const bool isDefault = id[0] != '\0' && std::strcmp(id, defaultId) == 0;
-  std::fprintf(stdout, "%s{\"FriendlyName\":\"%s\",\"InstanceId\":\"%s\",\"Status\":\"%s\",\"IsDefault\":%s}",
-               firstRecord != 0 ? "" : ",", escapedName, escapedInstance,
-               state == DEVICE_STATE_ACTIVE ? "OK" : "Unknown", isDefault ? "true" : "false");
+  // Flow comes last, so that a host reading the first four keys by position
+  // still finds them where they were.
+  std::fprintf(
+      stdout, "%s{\"FriendlyName\":\"%s\",\"InstanceId\":\"%s\",\"Status\":\"%s\",\"IsDefault\":%s,\"Flow\":\"%s\"}",
+      firstRecord != 0 ? "" : ",", escapedName, escapedInstance, state == DEVICE_STATE_ACTIVE ? "OK" : "Unknown",
+      isDefault ? "true" : "false", flow == eCapture ? "capture" : "render");
   firstRecord = 0;
 }
 }  // namespace
@@ -53,7 +56,7 @@ void listDataFlow(IMMDeviceEnumerator* enumerator, EDataFlow flow, std::int32_t&
   for (UINT index = 0; index < count; ++index) {
     IMMDevice* device = nullptr;
     if (FAILED(collection->Item(index, &device)) || device == nullptr) continue;
-    writeRecord(device, defaultId, firstRecord);
+    writeRecord(device, flow, defaultId, firstRecord);
     device->Release();
   }
   collection->Release();

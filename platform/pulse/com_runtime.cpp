@@ -3,6 +3,7 @@
 #include "platform/core_audio.h"
 #include "platform/portable/console_control.h"
 #include "platform/pulse/device_objects.h"
+#include "platform/pulse/pulse_library.h"
 
 HRESULT CoInitializeEx(void*, DWORD) {
   ignoreBrokenPipes();
@@ -17,6 +18,9 @@ HRESULT CoCreateInstance(REFCLSID classId, IUnknown* outer, DWORD, REFIID iid, v
   if (!(iid == IID_IMMDeviceEnumerator || iid == IID_IUnknown)) return E_NOINTERFACE;
   // A write to a server that has just gone away must not kill the process.
   ignoreBrokenPipes();
+  // libpulse is loaded here, when the sound server is first needed: where it
+  // is missing the run ends with a fault line like any other set-up failure.
+  if (!pulseLibraryAvailable()) return kPulseLibraryMissing;
   HRESULT status = S_OK;
   std::shared_ptr<PulseConnection> connection = PulseConnection::open(&status);
   if (connection == nullptr) return status;

@@ -15,9 +15,10 @@ using nlohmann::json;
 
 // One record as the listing writes it; name and id must need no escaping
 // beyond the instance prefix's backslashes.
-std::string record(const std::string& name, const std::string& id, bool active, bool isDefault) {
+std::string record(const char* flow, const std::string& name, const std::string& id, bool active, bool isDefault) {
   return "{\"FriendlyName\":\"" + name + "\",\"InstanceId\":\"SWD\\\\MMDEVAPI\\\\" + id + "\",\"Status\":\"" +
-         (active ? "OK" : "Unknown") + "\",\"IsDefault\":" + (isDefault ? "true" : "false") + "}";
+         (active ? "OK" : "Unknown") + "\",\"IsDefault\":" + (isDefault ? "true" : "false") + ",\"Flow\":\"" + flow +
+         "\"}";
 }
 
 json endpoint(const char* flow, const char* id, const json& extra = json::object()) {
@@ -49,43 +50,45 @@ std::vector<ListingCase> listingCases() {
       {"CaptureEnumerationFailsRenderStillListedWithoutLeadingComma",
        worldOf({endpoint("capture", "c1"), endpoint("render", "r1"), endpoint("render", "r2", {{"default", true}})},
                {{"fail", {{"EnumAudioEndpoints:capture", "0x80004005"}}}}),
-       "[" + record("r1", "r1", true, false) + "," + record("r2", "r2", true, true) + "]\n"},
+       "[" + record("render", "r1", "r1", true, false) + "," + record("render", "r2", "r2", true, true) + "]\n"},
       {"LoneRenderRecordHasNoComma", worldOf({endpoint("render", "r1", {{"default", true}})}),
-       "[" + record("r1", "r1", true, true) + "]\n"},
+       "[" + record("render", "r1", "r1", true, true) + "]\n"},
       {"SeparatorCarriesAcrossFlowsCaptureFirst",
        worldOf({endpoint("render", "r1", {{"default", true}}), endpoint("capture", "c1", {{"default", true}})}),
-       "[" + record("c1", "c1", true, true) + "," + record("r1", "r1", true, true) + "]\n"},
+       "[" + record("capture", "c1", "c1", true, true) + "," + record("render", "r1", "r1", true, true) + "]\n"},
       {"UnpluggedListedDisabledAndAbsentNot",
        worldOf({endpoint("capture", "c1", {{"state", "unplugged"}}), endpoint("capture", "c2", {{"state", "disabled"}}),
                 endpoint("capture", "c3", {{"state", "notpresent"}}), endpoint("capture", "c4", {{"default", true}}),
                 endpoint("render", "r1", {{"default", true}}), endpoint("render", "r2", {{"state", "unplugged"}})}),
-       "[" + record("c1", "c1", false, false) + "," + record("c4", "c4", true, true) + "," +
-           record("r1", "r1", true, true) + "," + record("r2", "r2", false, false) + "]\n"},
+       "[" + record("capture", "c1", "c1", false, false) + "," + record("capture", "c4", "c4", true, true) + "," +
+           record("render", "r1", "r1", true, true) + "," + record("render", "r2", "r2", false, false) + "]\n"},
       {"NoDefaultPlaybackMeansNoTrue", worldOf({endpoint("render", "r1"), endpoint("render", "r2")}),
-       "[" + record("r1", "r1", true, false) + "," + record("r2", "r2", true, false) + "]\n"},
+       "[" + record("render", "r1", "r1", true, false) + "," + record("render", "r2", "r2", true, false) + "]\n"},
       {"DefaultComparisonIsCaseSensitive",
        worldOf({endpoint("capture", "{ab}", {{"default", true}}), endpoint("capture", "{AB}")}),
-       "[" + record("{ab}", "{ab}", true, true) + "," + record("{AB}", "{AB}", true, false) + "]\n"},
+       "[" + record("capture", "{ab}", "{ab}", true, true) + "," + record("capture", "{AB}", "{AB}", true, false) +
+           "]\n"},
       {"UnreadableDefaultIdentifierMarksNothing",
        worldOf({endpoint("capture", "c1", {{"default", true}, {"fail", {{"GetId", "0x8007000e"}}}}),
                 endpoint("capture", "c2")}),
-       "[" + record("c1", "", true, false) + "," + record("c2", "c2", true, false) + "]\n"},
+       "[" + record("capture", "c1", "", true, false) + "," + record("capture", "c2", "c2", true, false) + "]\n"},
       {"FailedItemLeftOutFailedStateUnknown",
        worldOf({endpoint("capture", "c1", {{"fail", {{"Item", "0x80004005"}}}}),
                 endpoint("capture", "c2", {{"fail", {{"GetState", "0x80004005"}}}})}),
-       "[" + record("c2", "c2", false, false) + "]\n"},
+       "[" + record("capture", "c2", "c2", false, false) + "]\n"},
       {"NamesThatCannotBeReadAreEmpty",
        worldOf({endpoint("capture", "c1", {{"name", nullptr}}), endpoint("capture", "c2", {{"name", 7}}),
                 endpoint("capture", "c3", {{"name", longName}}), endpoint("capture", "c4", {{"name", longestName}}),
                 endpoint("capture", "c5", {{"fail", {{"OpenPropertyStore", "0x80070005"}}}}),
                 endpoint("capture", "c6", {{"fail", {{"GetValue", "0x80004005"}}}})}),
-       "[" + record("", "c1", true, false) + "," + record("", "c2", true, false) + "," + record("", "c3", true, false) +
-           "," + record(longestName, "c4", true, false) + "," + record("", "c5", true, false) + "," +
-           record("", "c6", true, false) + "]\n"},
+       "[" + record("capture", "", "c1", true, false) + "," + record("capture", "", "c2", true, false) + "," +
+           record("capture", "", "c3", true, false) + "," + record("capture", longestName, "c4", true, false) + "," +
+           record("capture", "", "c5", true, false) + "," + record("capture", "", "c6", true, false) + "]\n"},
       {"EscapingOfNamesAndIdentifiers",
        worldOf({endpoint("capture", "{q\"b\\}", {{"name", "Mic \"Pro\" \\ 1\ttab\x1f\x7f \xc3\xa9"}})}),
        "[{\"FriendlyName\":\"Mic \\\"Pro\\\" \\\\ 1\\u0009tab\\u001f\x7f \xc3\xa9\","
-       "\"InstanceId\":\"SWD\\\\MMDEVAPI\\\\{q\\\"b\\\\}\",\"Status\":\"OK\",\"IsDefault\":false}]\n"},
+       "\"InstanceId\":\"SWD\\\\MMDEVAPI\\\\{q\\\"b\\\\}\",\"Status\":\"OK\",\"IsDefault\":false,\"Flow\":\"capture\"}]"
+       "\n"},
       // 255 quotation marks would escape to 510 bytes; the bound keeps 253 of them.
       {"EscapedNameIsCutAtItsBound", worldOf({endpoint("capture", "c1", {{"name", std::string(255, '"')}})}),
        "[{\"FriendlyName\":\"" +
@@ -94,17 +97,18 @@ std::vector<ListingCase> listingCases() {
              for (int i = 0; i < 253; ++i) cut += "\\\"";
              return cut;
            }() +
-           "\",\"InstanceId\":\"SWD\\\\MMDEVAPI\\\\c1\",\"Status\":\"OK\",\"IsDefault\":false}]\n"},
+           "\",\"InstanceId\":\"SWD\\\\MMDEVAPI\\\\c1\",\"Status\":\"OK\",\"IsDefault\":false,\"Flow\":\"capture\"}]"
+           "\n"},
       // An empty identifier never matches: with no default, or an unreadable
       // one, no record claims to be the default.
       {"IdentifierOverItsBufferLeavesThePrefix", worldOf({endpoint("capture", "x", {{"id", std::string(512, 'i')}})}),
-       "[" + record("x", "", true, false) + "]\n"},
+       "[" + record("capture", "x", "", true, false) + "]\n"},
       {"UnreadableIdentifiersAreNeverTheDefault",
        worldOf({endpoint("render", "r1", {{"fail", {{"GetId", "0x80004005"}}}}),
                 endpoint("render", "r2", {{"default", true}, {"fail", {{"GetId", "0x80004005"}}}}),
                 endpoint("render", "r3", {{"id", std::string(511, 'i')}})}),
-       "[" + record("r1", "", true, false) + "," + record("r2", "", true, false) + "," +
-           record("r3", std::string(511, 'i'), true, false) + "]\n"},
+       "[" + record("render", "r1", "", true, false) + "," + record("render", "r2", "", true, false) + "," +
+           record("render", "r3", std::string(511, 'i'), true, false) + "]\n"},
   };
 }
 
@@ -118,7 +122,7 @@ TEST_P(ListingRows, PrintsTheArrayByteForByte) {
   const json parsed = json::parse(run.result.standardOutput);
   ASSERT_TRUE(parsed.is_array());
   for (const auto& item : parsed) {
-    ASSERT_EQ(item.size(), 4u);
+    ASSERT_EQ(item.size(), 5u);
     EXPECT_TRUE(item["IsDefault"].is_boolean());
   }
 }

@@ -82,10 +82,10 @@ def parse_listing(stdout, newline, problems):
 def check_listing(records, view, problems):
     """Each endpoint the build should see, once, capture ones first, with its
     status and default mark, and its identifier where the world knows it."""
-    keys = ["FriendlyName", "InstanceId", "Status", "IsDefault"]
+    keys = ["FriendlyName", "InstanceId", "Status", "IsDefault", "Flow"]
     for record in records:
         if not isinstance(record, dict) or list(record) != keys:
-            problems.append(f"record without the four keys in order: {record}")
+            problems.append(f"record without the five keys in order: {record}")
             return
         if not record["InstanceId"].startswith(INSTANCE_PREFIX):
             problems.append(f"InstanceId without the {INSTANCE_PREFIX} prefix: {record}")
@@ -98,6 +98,10 @@ def check_listing(records, view, problems):
     if sorted(listed[: len(capture)]) != capture:
         problems.append(f"capture records do not all come before the render records: {listed}")
     flows = ((view.capture, records[: len(capture)]), (view.render, records[len(capture):]))
+    for flow, (_, listed_records) in zip(("capture", "render"), flows):
+        wrong = [r["FriendlyName"] for r in listed_records if r["Flow"] != flow]
+        if wrong:
+            problems.append(f"Flow is not {flow} for {wrong}")
     for endpoints, listed_records in flows:
         for endpoint in endpoints:
             if endpoint.id is not None:

@@ -226,12 +226,12 @@ def case_listing(audiotap, server):
     default_source = server.pactl("get-default-source").strip()
     default_sink = server.pactl("get-default-sink").strip()
     expected = []
-    for kind, default in (("sources", default_source), ("sinks", default_sink)):
+    for kind, flow, default in (("sources", "capture", default_source), ("sinks", "render", default_sink)):
         for device in server.devices(kind):
             if device["monitorOf"]:
                 continue
             expected.append({"FriendlyName": device["description"], "InstanceId": "SWD\\MMDEVAPI\\" + device["name"],
-                             "Status": "OK", "IsDefault": device["name"] == default})
+                             "Status": "OK", "IsDefault": device["name"] == default, "Flow": flow})
     check(listed == expected, f"listing differs from pactl:\n  {listed}\n  {expected}")
     check(sum(1 for record in listed if record["IsDefault"]) == 2, "one default per flow")
 
