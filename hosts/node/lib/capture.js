@@ -3,30 +3,37 @@
 const { spawn } = require('node:child_process');
 const { EventEmitter } = require('node:events');
 const { Readable } = require('node:stream');
+const { AudiotapError, describeFault } = require('./errors');
 const { FrameAligner, splitChannels } = require('./frames');
 const { lineSplitter, parseEvent } = require('./lines');
 const { exitStatus, captureOptions } = require('./options');
 
-// A run that delivered this much audio worked: a later loss starts the count
-// of restarts in a row afresh.
+// A run that delivered this much audio (10 s) worked: a later loss starts the
+// count of restarts in a row afresh.
 const WORKING_RUN_FRAMES = 10 * 16000;
 
 // One capture, possibly over several runs of audiotap when a source is lost
 // and the capture is restarted. Events:
 //   'started'  {slots, mic, system, clock, deviceRate, run}   at each run's start
+//   'switched' {slot, name, deviceRate}                       a source moved to another device
 //   'fault'    {reason, detail, slot, willRestart}
 //   'restart'  {attempt, fault}                               a new run begins
 //   'stopped'                                                 audiotap stopped in order
 //   'exit'     {code, signal, stopped, fault, messages, error, runs}, once, after the last data
+//   'error'    AudiotapError, after 'exit', when the capture failed (not with quiet)
 class Capture extends EventEmitter {
   constructor(options) {
     super();
     this._options = captureOptions(options);
     this.slots = this._options.slots;
     this.runs = 0;
-    this.exited = new Promise((resolve) => {
+    this.exited = new Promise((resolve, reject) => {
       this._resolveExited = resolve;
+      this._rejectExited = reject;
     });
+    // A failure is reported through 'error' too: a host that awaits nothing
+    // must not also get an unhandled rejection for it.
+    this.exited.catch(() => {});
     this._aligner = new FrameAligner(2 * this.slots.length);
     this._pcm = null;
     this._channels = new Map();
@@ -37,6 +44,12 @@ class Capture extends EventEmitter {
     this._lastRunInfo = null;
     this._result = null;
     this._startRun();
+    const { signal } = this._options;
+    if (signal) {
+      this._onAbort = () => this.stop();
+      if (signal.aborted) this.stop();
+      else signal.addEventListener('abort', this._onAbort, { once: true });
+    }
   }
 
   get pid() {
@@ -58,17 +71,38 @@ class Capture extends EventEmitter {
     return this._channels.get(slot);
   }
 
+  // for await (const frames of capture): the blocks of `pcm`; then throws
+  // the failure, if the capture failed. Leaving the loop early stops it.
+  async *[Symbol.asyncIterator]() {
+    const pcm = this.pcm;
+    let ended = false;
+    try {
+      for await (const block of pcm) yield block;
+      ended = true;
+      await this.exited;
+    } finally {
+      if (!ended) await this.stop();
+    }
+  }
+
   // Ends the capture in order: audiotap writes "stopped" and exits 0. Falls
-  // back to killing it after stopTimeoutMs. Resolves with the exit record.
+  // back to killing it after stopTimeoutMs. Resolves with the exit record,
+  // whatever it holds: a failure is reported by `exited` and 'error'.
   stop() {
-    if (this._result) return Promise.resolve(this._result);
-    if (this._stopRequested) return this.exited;
+    const settled = this.exited.then(
+      (exit) => exit,
+      (error) => error.exit,
+    );
+    if (this._result || this._stopRequested) return settled;
     this._stopRequested = true;
     if (this._restartTimer) {
+      // The run ended before the stop: no restart follows, so its fault is
+      // final after all.
       clearTimeout(this._restartTimer);
       this._restartTimer = null;
-      this._finish(this._lastRunInfo);
-      return this.exited;
+      const info = this._lastRunInfo;
+      this._finish({ ...info, fault: info.fault && { ...info.fault, willRestart: false } });
+      return settled;
     }
     const { child } = this._run;
     if (this._options.stopBy === 'closeOutput') {
@@ -79,7 +113,7 @@ class Capture extends EventEmitter {
     }
     // else SIGINT goes with "started": before its handler is in, it would kill.
     this._killTimer = setTimeout(() => child.kill('SIGKILL'), this._options.stopTimeoutMs);
-    return this.exited;
+    return settled;
   }
 
   _newStream() {
@@ -135,6 +169,9 @@ class Capture extends EventEmitter {
       if (this._stopRequested && this._options.stopBy === 'signal') run.child.kill('SIGINT');
       const { slots, mic, system, clock, deviceRate } = event;
       this.emit('started', { slots, mic, system, clock, deviceRate, run: this.runs });
+    } else if (event.event === 'switched') {
+      const { slot, name, deviceRate } = event;
+      this.emit('switched', { slot, name, deviceRate });
     } else if (event.event === 'stopped') {
       run.stopped = true;
       this.emit('stopped');
@@ -174,12 +211,33 @@ class Capture extends EventEmitter {
     this._finish(info);
   }
 
+  // The failure a capture ended in, or null. A set-up fault is one even after
+  // a stop; any other ending the host asked for with stop() is not.
+  _failure(info) {
+    if (info.error)
+      return new AudiotapError(`audiotap could not be started: ${info.error.message}`, { exit: info, cause: info.error });
+    const { code, signal, fault } = info;
+    const details = { code, signal, fault, exit: info };
+    if (fault && code === exitStatus.setupFailed)
+      return new AudiotapError(`audiotap could not start the capture: ${describeFault(fault)}`, details);
+    if (this._stopRequested || code === exitStatus.ok) return null;
+    const how = code === null ? `was ended by ${signal}` : `ended with status ${code}`;
+    const after = info.runs > 1 ? ` after ${info.runs} runs` : '';
+    const why = fault ? `: ${describeFault(fault)}` : info.messages.length ? `: ${info.messages.join(' ')}` : '';
+    return new AudiotapError(`audiotap ${how}${after}${why}`, details);
+  }
+
   _finish(info) {
     this._result = info;
+    if (this._options.signal) this._options.signal.removeEventListener('abort', this._onAbort);
     if (this._pcm) this._pcm.push(null);
     for (const stream of this._channels.values()) stream.push(null);
+    const failure = this._options.quiet ? null : this._failure(info);
+    if (failure) this._rejectExited(failure);
+    else this._resolveExited(info);
     this.emit('exit', info);
-    this._resolveExited(info);
+    // Last, as Node does it: with nobody listening, this throws.
+    if (failure) this.emit('error', failure);
   }
 }
 

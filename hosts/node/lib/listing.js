@@ -1,6 +1,7 @@
 'use strict';
 
 const { spawn } = require('node:child_process');
+const { AudiotapError, describeFault } = require('./errors');
 const { parseEvent } = require('./lines');
 const { binaryOf, spawnOptions } = require('./options');
 
@@ -21,23 +22,21 @@ function runToEnd(options, args) {
       spawnError = error;
     });
     child.on('close', (code, signal) => {
-      if (spawnError) return reject(spawnError);
+      if (spawnError)
+        return reject(new AudiotapError(`audiotap could not be started: ${spawnError.message}`, { cause: spawnError }));
       if (code === 0) return resolve(Buffer.concat(output).toString('utf8'));
-      const fault = errorText
+      const line = errorText
         .split(/\r?\n/)
         .map(parseEvent)
         .find((event) => event && event.event === 'fault');
-      const why = fault ? `${fault.reason} ${fault.detail}` : errorText.trim() || `signal ${signal}`;
-      const error = new Error(`audiotap ${args.join(' ')} ended with status ${code}: ${why}`);
-      error.code = code;
-      error.signal = signal;
-      error.fault = fault ? { reason: fault.reason, detail: fault.detail, slot: fault.slot ?? null } : null;
-      reject(error);
+      const fault = line ? { reason: line.reason, detail: line.detail, slot: line.slot ?? null } : null;
+      const why = fault ? describeFault(fault) : errorText.trim() || `signal ${signal}`;
+      reject(new AudiotapError(`audiotap ${args.join(' ')} ended with status ${code}: ${why}`, { code, signal, fault }));
     });
   });
 }
 
-// Every capture and playback endpoint: {FriendlyName, InstanceId, Status, IsDefault}.
+// Every capture and playback endpoint: {FriendlyName, InstanceId, Status, IsDefault, Flow}.
 async function listEndpoints(options = {}) {
   return JSON.parse(await runToEnd(options, ['--list']));
 }

@@ -1,12 +1,12 @@
 'use strict';
 
+const { resolveBinary } = require('./binary');
+
 const exitStatus = Object.freeze({ ok: 0, scenarioUnusable: 2, setupFailed: 3, captureFailed: 4 });
 
-// The binary named in the options, else AUDIOTAP_BINARY, else audiotap on the PATH.
+// The program to start; throws at once when there is none (see binary.js).
 function binaryOf(options) {
-  if (options.binary) return options.binary;
-  if (process.env.AUDIOTAP_BINARY) return process.env.AUDIOTAP_BINARY;
-  return process.platform === 'win32' ? 'audiotap.exe' : 'audiotap';
+  return resolveBinary(options);
 }
 
 // What every spawn of audiotap shares: no console window on Windows, no
@@ -44,6 +44,8 @@ function captureOptions(options) {
   const stopBy = options.stopBy || defaultStopBy();
   if (stopBy !== 'closeOutput' && stopBy !== 'signal') throw new TypeError('stopBy must be "closeOutput" or "signal"');
   const restart = options.restart === false ? { attempts: 0, delayMs: 0 } : { attempts: 3, delayMs: 250, ...options.restart };
+  if (options.signal != null && typeof options.signal.aborted !== 'boolean')
+    throw new TypeError('signal must be an AbortSignal');
   return {
     binary: binaryOf(options),
     spawn: spawnOptions(options),
@@ -52,6 +54,8 @@ function captureOptions(options) {
     stopBy,
     stopTimeoutMs: options.stopTimeoutMs ?? 3000,
     restart,
+    quiet: options.quiet === true,
+    signal: options.signal ?? null,
   };
 }
 

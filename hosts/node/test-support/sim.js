@@ -58,4 +58,18 @@ function losingBinary() {
   return file;
 }
 
-module.exports = { simBinary, world, collect, once, stubbornBinary, losingBinary };
+// A fake audiotap whose desktop moves to a headset, then its microphone to
+// another one, each between some audio; ends in order.
+function switchingBinary() {
+  const file = path.join(tempDir, 'switching.sh');
+  const started = '{"event":"started","slots":["mic","desktop"],"mic":"M","system":"S","clock":"qpc","deviceRate":{"mic":48000,"desktop":44100}}';
+  const switched = [
+    '{"event":"switched","slot":"desktop","name":"Headset","deviceRate":48000}',
+    '{"event":"switched","slot":"mic","name":"Micr\u00f3fono USB","deviceRate":16000}',
+  ];
+  fs.writeFileSync(file, `#!/bin/sh\necho '${started}' >&2\nhead -c 400 /dev/zero\necho '${switched[0]}' >&2\n` +
+    `head -c 400 /dev/zero\necho '${switched[1]}' >&2\necho '{"event":"stopped"}' >&2\n`, { mode: 0o755 });
+  return file;
+}
+
+module.exports = { simBinary, world, collect, once, stubbornBinary, losingBinary, switchingBinary };

@@ -3,7 +3,10 @@
 const { test } = require('node:test');
 const assert = require('node:assert/strict');
 const { spawnSync } = require('node:child_process');
-const { startCapture, exitStatus } = require('..');
+const fs = require('node:fs');
+const os = require('node:os');
+const path = require('node:path');
+const { startCapture, exitStatus, AudiotapError } = require('..');
 const { world, collect, once, stubbornBinary, losingBinary } = require('../test-support/sim');
 
 const FRAME_RATE = 16000;
@@ -67,7 +70,7 @@ test('a stream nobody reads does not keep the stop from being seen', async () =>
   assert.equal(exit.stopped, true);
 });
 
-test('set-up faults end the capture with their status and are not retried', async () => {
+test('set-up faults reject exited and emit error, with their status, and are not retried', async () => {
   const cases = [
     { name: 'unknown microphone', options: { mic: 'Nowhere' }, reason: 'capture.targetMissing', detail: 'Nowhere', slot: 'mic' },
     { name: 'access denied', options: { mic: 'default' }, micExtra: { fail: { Activate: '0x80070005' } },
@@ -80,13 +83,38 @@ test('set-up faults end the capture with their status and are not retried', asyn
     const pcm = collect(capture.pcm);
     let started = false;
     capture.on('started', () => (started = true));
-    const exit = await capture.exited;
+    const emitted = once(capture, 'error');
+    const error = await capture.exited.then(() => assert.fail(`${c.name}: exited resolved`), (e) => e);
+    assert.ok(error instanceof AudiotapError, c.name);
+    assert.equal(await emitted, error, c.name);
+    assert.match(error.message, new RegExp(c.reason), c.name);
+    const exit = error.exit;
     assert.equal(exit.code, exitStatus.setupFailed, c.name);
+    assert.equal(error.code, exitStatus.setupFailed, c.name);
     assert.deepEqual(exit.fault, { reason: c.reason, detail: c.detail, slot: c.slot, willRestart: false }, c.name);
     assert.equal(exit.runs, 1, c.name);
     assert.equal(started, false, c.name);
     assert.equal((await pcm).length, 0, c.name);
+    assert.deepEqual(await capture.stop(), exit, `${c.name}: stop() still gives the record`);
   }
+});
+
+test('quiet: a set-up fault only shows in the exit record', async () => {
+  const capture = startCapture({ mic: 'default', quiet: true, ...world({ micExtra: { fail: { Activate: '0x80070005' } } }) });
+  let errors = 0;
+  capture.on('error', () => errors++);
+  const exit = await capture.exited;
+  assert.equal(exit.code, exitStatus.setupFailed);
+  assert.equal(exit.fault.reason, 'capture.permissionDenied');
+  assert.equal(errors, 0);
+});
+
+test('a failure nobody listens for ends the host process, as an unhandled error event does', () => {
+  const { binary, env } = world({ micExtra: { fail: { Activate: '0x80070005' } } });
+  const script = `require(${JSON.stringify(require.resolve('..'))}).startCapture({ mic: 'default', binary: ${JSON.stringify(binary)} });`;
+  const run = spawnSync(process.execPath, ['-e', script], { env: { ...process.env, ...env }, encoding: 'utf8' });
+  assert.notEqual(run.status, 0);
+  assert.match(run.stderr, /AudiotapError: audiotap could not start the capture: capture\.permissionDenied Activate:0x80070005 \(mic\)/);
 });
 
 // A microphone lost 300 ms into every run.
@@ -99,7 +127,8 @@ function simLosesSources() {
 }
 
 test('a source lost while running is restarted, a bounded number of times in a row', { skip: !simLosesSources() && 'this audiotap-sim cannot lose a source yet' }, async () => {
-  const capture = startCapture({ mic: 'default', system: true, restart: { attempts: 2, delayMs: 10 }, ...world({ micExtra: lostMic }) });
+  const capture = startCapture({ mic: 'default', system: true, restart: { attempts: 2, delayMs: 10 }, quiet: true,
+    ...world({ micExtra: lostMic }) });
   const pcm = collect(capture.pcm);
   const faults = [];
   const restarts = [];
@@ -119,13 +148,16 @@ test('a source lost while running is restarted, a bounded number of times in a r
   assert.ok(bytes > 0 && bytes % 4 === 0, `${bytes} bytes: whole frames across the runs`);
 });
 
-test('restarts keep the stream on frame boundaries and end with the last fault', async () => {
+test('restarts keep the stream on frame boundaries and end with the last fault, rejected', async () => {
   const capture = startCapture({ mic: 'default', system: true, binary: losingBinary(), restart: { attempts: 2, delayMs: 0 } });
   const pcm = collect(capture.pcm);
   const willRestart = [];
   capture.on('fault', (fault) => willRestart.push(fault.willRestart));
-  const exit = await capture.exited;
+  capture.on('error', () => {});
+  const error = await capture.exited.then(() => assert.fail('exited resolved'), (e) => e);
   assert.deepEqual(willRestart, [true, true, false]);
+  assert.match(error.message, /status 4 after 3 runs: capture\.stopped GetNextPacketSize:0x88890004 \(mic\)/);
+  const exit = error.exit;
   assert.equal(exit.runs, 3);
   assert.equal(exit.code, exitStatus.captureFailed);
   assert.equal(exit.fault.reason, 'capture.stopped');
@@ -135,14 +167,22 @@ test('restarts keep the stream on frame boundaries and end with the last fault',
 test('stop() while a restart is pending ends the capture there', async () => {
   const capture = startCapture({ mic: 'default', system: true, binary: losingBinary(), restart: { delayMs: 60000 } });
   // Well after the run has exited, well before the restart is due.
-  capture.once('fault', () => setTimeout(() => capture.stop(), 300));
-  const exit = await capture.exited;
+  let restarts = 0;
+  capture.on('restart', () => restarts++);
+  const fault = await once(capture, 'fault');
+  assert.equal(fault.willRestart, true);
+  await new Promise((resolve) => setTimeout(resolve, 300));
+  // The host ended it: what happened is told, and it is not an error.
+  const exit = await capture.stop();
+  assert.deepEqual(await capture.exited, exit);
   assert.equal(exit.runs, 1);
   assert.equal(exit.code, exitStatus.captureFailed);
+  assert.equal(exit.fault.willRestart, false, 'no restart follows');
+  assert.equal(restarts, 0);
 });
 
 test('restart: false leaves a lost source to the host', async () => {
-  const capture = startCapture({ mic: 'default', system: true, binary: losingBinary(), restart: false });
+  const capture = startCapture({ mic: 'default', system: true, binary: losingBinary(), restart: false, quiet: true });
   const exit = await capture.exited;
   assert.equal(exit.runs, 1);
   assert.equal(exit.fault.willRestart, false);
@@ -158,12 +198,30 @@ test('stop() kills an audiotap that does not stop in time', async () => {
   assert.ok(Date.now() - begun >= 290);
 });
 
-test('a binary that cannot be started ends the capture with the error, without throwing', async () => {
-  const capture = startCapture({ mic: 'default', binary: '/nonexistent/audiotap' });
-  const exit = await capture.exited;
-  assert.equal(exit.code, null);
-  assert.equal(exit.error.code, 'ENOENT');
-  assert.deepEqual(await capture.stop(), exit);
+test('a binary that does not exist throws at once, naming the option', () => {
+  assert.throws(() => startCapture({ mic: 'default', binary: '/nonexistent/audiotap' }),
+    (error) => error.code === 'AUDIOTAP_NOT_FOUND' && /binary option names \/nonexistent\/audiotap/.test(error.message));
+});
+
+test('a binary that cannot be started rejects with the reason; quiet keeps it in the record', async () => {
+  const notExecutable = path.join(os.tmpdir(), `audiotap-not-executable-${process.pid}`);
+  fs.writeFileSync(notExecutable, 'not a program', { mode: 0o644 });
+  try {
+    const capture = startCapture({ mic: 'default', binary: notExecutable });
+    capture.on('error', () => {});
+    await assert.rejects(capture.exited, (error) => {
+      assert.match(error.message, /could not be started: .*EACCES/);
+      assert.equal(error.exit.code, null);
+      assert.equal(error.cause.code, 'EACCES');
+      return true;
+    });
+    const quiet = startCapture({ mic: 'default', binary: notExecutable, quiet: true });
+    const exit = await quiet.exited;
+    assert.equal(exit.error.code, 'EACCES');
+    assert.deepEqual(await quiet.stop(), exit);
+  } finally {
+    fs.rmSync(notExecutable);
+  }
 });
 
 test('a capture needs a source', () => {

@@ -8,8 +8,8 @@ const { world } = require('../test-support/sim');
 test('listEndpoints gives the records of --list', async () => {
   const endpoints = await listEndpoints(world());
   assert.deepEqual(endpoints, [
-    { FriendlyName: 'Desk Mic', InstanceId: 'SWD\\MMDEVAPI\\mic-1', Status: 'OK', IsDefault: true },
-    { FriendlyName: 'Speakers', InstanceId: 'SWD\\MMDEVAPI\\spk-1', Status: 'OK', IsDefault: true },
+    { FriendlyName: 'Desk Mic', InstanceId: 'SWD\\MMDEVAPI\\mic-1', Status: 'OK', IsDefault: true, Flow: 'capture' },
+    { FriendlyName: 'Speakers', InstanceId: 'SWD\\MMDEVAPI\\spk-1', Status: 'OK', IsDefault: true, Flow: 'render' },
   ]);
 });
 

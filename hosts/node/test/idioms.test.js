@@ -1,0 +1,76 @@
+'use strict';
+
+// for await over a capture, an AbortSignal, and the 'switched' event.
+const { test } = require('node:test');
+const assert = require('node:assert/strict');
+const { startCapture, exitStatus, AudiotapError } = require('..');
+const { world, once, switchingBinary } = require('../test-support/sim');
+
+function recordEvents(capture) {
+  const events = [];
+  for (const name of ['started', 'fault', 'stopped', 'exit']) capture.on(name, () => events.push(name));
+  return events;
+}
+
+test('for await over a capture, and an aborted signal: in order, "stopped", status 0, whole frames', async () => {
+  const controller = new AbortController();
+  const capture = startCapture({ mic: 'default', system: true, signal: controller.signal, ...world({ clock: 'real' }) });
+  const events = recordEvents(capture);
+  capture.once('started', () => setTimeout(() => controller.abort(), 500));
+  let bytes = 0;
+  for await (const frames of capture) {
+    assert.equal(frames.length % 4, 0);
+    bytes += frames.length;
+  }
+  const exit = await capture.exited;
+  assert.deepEqual(events, ['started', 'stopped', 'exit']);
+  assert.equal(exit.code, exitStatus.ok);
+  assert.equal(exit.stopped, true);
+  assert.ok(bytes >= 4 * 16000 * 0.3, `${bytes} bytes`);
+});
+
+test('a signal aborted before the start stops the capture in order', async () => {
+  const capture = startCapture({ mic: 'default', signal: AbortSignal.abort(), ...world({ clock: 'real' }) });
+  const exit = await capture.exited;
+  assert.equal(exit.code, exitStatus.ok, JSON.stringify(exit));
+  assert.equal(exit.stopped, true);
+});
+
+test('leaving a for await loop early stops the capture in order', async () => {
+  const capture = startCapture({ mic: 'default', ...world({ clock: 'real' }) });
+  const events = recordEvents(capture);
+  for await (const frames of capture) {
+    assert.ok(frames.length > 0);
+    break;
+  }
+  const exit = await capture.exited;
+  assert.deepEqual(events.slice(-2), ['stopped', 'exit']);
+  assert.equal(exit.code, exitStatus.ok);
+});
+
+test('for await throws a set-up fault after the loop, and quiet ends it without', async () => {
+  const failing = world({ micExtra: { fail: { Activate: '0x80070005' } } });
+  const capture = startCapture({ mic: 'default', ...failing });
+  capture.on('error', () => {});
+  await assert.rejects(async () => {
+    for await (const frames of capture) assert.fail(`no data expected, got ${frames.length} bytes`);
+  }, (error) => error instanceof AudiotapError && error.fault.reason === 'capture.permissionDenied');
+
+  const quiet = startCapture({ mic: 'default', quiet: true, ...failing });
+  for await (const frames of quiet) assert.fail(`no data expected, got ${frames.length} bytes`);
+  assert.equal((await quiet.exited).code, exitStatus.setupFailed);
+});
+
+test('"switched" lines become switched events with the slot, the new name and its rate', async () => {
+  const capture = startCapture({ mic: 'default', system: true, binary: switchingBinary() });
+  const switched = [];
+  capture.on('switched', (event) => switched.push(event));
+  let bytes = 0;
+  for await (const frames of capture) bytes += frames.length;
+  assert.deepEqual(switched, [
+    { slot: 'desktop', name: 'Headset', deviceRate: 48000 },
+    { slot: 'mic', name: 'Micrófono USB', deviceRate: 16000 },
+  ]);
+  assert.equal(bytes, 800);
+  assert.equal((await capture.exited).stopped, true);
+});
