@@ -1,6 +1,7 @@
 """One capture, over one run of audiotap or, after a lost source, several."""
 from __future__ import annotations
 
+import dataclasses
 import queue
 import signal
 import threading
@@ -9,10 +10,11 @@ from typing import Callable, Iterator, Mapping, Optional
 
 from . import _events as ev
 from ._frames import FrameAligner, split_channels
+from ._listing import AudiotapError
 from ._process import WINDOWS, popen
 
-# A run that delivered this much audio worked: a later loss starts the count
-# of restarts in a row afresh.
+# A run that delivered this much audio (10 s) worked: a later loss starts the
+# count of restarts in a row afresh.
 WORKING_RUN_FRAMES = 10 * 16000
 READ_BYTES = 65536
 
@@ -20,7 +22,8 @@ READ_BYTES = 65536
 @dataclass(frozen=True)
 class Restart:
     """New runs after "capture.stopped": at most attempts in a row, delay
-    seconds apart."""
+    seconds apart. A run that delivered 10 s of audio counts as working: a
+    loss after it starts the count afresh. Set-up faults are never restarted."""
 
     attempts: int = 3
     delay: float = 0.25
@@ -39,7 +42,11 @@ class _Run:
 class Capture:
     """Iterate it for blocks of whole interleaved frames (16 kHz, s16le, the
     microphone first), or pass on_data; on_event receives the typed events.
-    Both are called on the library's reader threads."""
+    Both are called on the library's reader threads.
+
+    A failure (a set-up fault, or a final status other than 0 that stop() did
+    not ask for) raises AudiotapError at the end of the iteration, or when
+    the with block is left; quiet=True leaves it in capture.exit only."""
 
     def __init__(
         self,
@@ -53,6 +60,7 @@ class Capture:
         stop_by: Optional[str] = None,
         stop_timeout: float = 3.0,
         restart: Optional[Restart] = Restart(),
+        quiet: bool = False,
     ) -> None:
         if mic is None and not system:
             raise ValueError('a capture needs mic (a selector such as "default") or system=True')
@@ -78,6 +86,9 @@ class Capture:
         self._on_event = on_event
         self._stop_timeout = stop_timeout
         self._restart = restart or Restart(attempts=0)
+        self._quiet = quiet
+        self._failure: Optional[AudiotapError] = None
+        self._failure_raised = False
         self._blocks: queue.Queue = queue.Queue()
         self._aligner = FrameAligner(2 * len(self.slots))
         self._lock = threading.Lock()
@@ -99,12 +110,26 @@ class Capture:
     # --- what the host calls
 
     def __iter__(self) -> Iterator[bytes]:
-        """Blocks of whole frames until the capture has ended."""
+        """Blocks of whole frames until the capture has ended; then raises
+        the failure, if it failed."""
         while True:
             block = self._blocks.get()
             if block is None:
+                self._blocks.put(None)  # a second loop ends at once too
+                self.raise_failure()
                 return
             yield block
+
+    @property
+    def failure(self) -> Optional[AudiotapError]:
+        """Why the capture failed, once it has ended; None when it did not."""
+        return self._failure
+
+    def raise_failure(self) -> None:
+        """Raises the failure once, unless quiet; later calls do nothing."""
+        if self._failure is not None and not self._quiet and not self._failure_raised:
+            self._failure_raised = True
+            raise self._failure
 
     def channel_blocks(self) -> Iterator[dict]:
         """The same blocks split by slot: {"mic": bytes, "desktop": bytes}."""
@@ -142,8 +167,10 @@ class Capture:
     def __enter__(self) -> "Capture":
         return self
 
-    def __exit__(self, *exc) -> None:
+    def __exit__(self, exc_type, *exc) -> None:
         self.stop()
+        if exc_type is None:
+            self.raise_failure()
 
     # --- the reader threads
 
@@ -190,8 +217,10 @@ class Capture:
             if not (run.fault and run.fault.will_restart and status == ev.CAPTURE_FAILED):
                 break
             self._restarts_in_row = 1 if run.frames >= WORKING_RUN_FRAMES else self._restarts_in_row + 1
-            # A stop during the pause ends the capture there.
+            # A stop during the pause ends the capture there: no restart
+            # follows, so the fault is final after all.
             if self._stop_requested.wait(self._restart.delay):
+                last = dataclasses.replace(last, fault=dataclasses.replace(run.fault, will_restart=False))
                 break
             self._emit(ev.Restarted(self._restarts_in_row, run.fault))
             try:
@@ -202,9 +231,25 @@ class Capture:
             if run is None:
                 break
         self.exit = last
+        self._failure = self._failure_of(last)
         self._blocks.put(None)
         self._emit(last)
         self._done.set()
+
+    def _failure_of(self, last: ev.Exit) -> Optional[AudiotapError]:
+        """A set-up fault is a failure even after a stop; any other end that
+        stop() asked for is not."""
+        if last.error is not None:
+            return AudiotapError(f"audiotap could not be started: {last.error}", None, None, last)
+        fault = last.fault
+        if fault is not None and last.code == ev.SETUP_FAILED:
+            return AudiotapError(f"audiotap could not start the capture: {_describe(fault)}", last.code, fault, last)
+        if self._stop_requested.is_set() or last.code == ev.OK:
+            return None
+        how = f"ended with status {last.code}" if last.code is not None else f"was ended by signal {last.signal}"
+        after = f" after {last.runs} runs" if last.runs > 1 else ""
+        why = f": {_describe(fault)}" if fault else (": " + " ".join(last.messages) if last.messages else "")
+        return AudiotapError(f"audiotap {how}{after}{why}", last.code, fault, last)
 
     def _read_pcm(self, run: _Run) -> None:
         # Read to the end whoever consumes the blocks: a full pipe would block
@@ -249,6 +294,8 @@ class Capture:
                         run=self.runs,
                     )
                 )
+            elif event["event"] == "switched":
+                self._emit(ev.Switched(event.get("slot"), event.get("name", ""), event.get("deviceRate", 0)))
             elif event["event"] == "stopped":
                 run.stopped = True
                 self._emit(ev.Stopped())
@@ -264,6 +311,10 @@ class Capture:
                 run.fault = ev.Fault(event.get("reason", ""), event.get("detail", ""), event.get("slot"), will_restart)
                 self._emit(run.fault)
         run.process.stderr.close()
+
+
+def _describe(fault: ev.Fault) -> str:
+    return f"{fault.reason} {fault.detail}" + (f" ({fault.slot})" if fault.slot else "")
 
 
 def start_capture(mic: Optional[str] = None, system: bool = False, **options) -> Capture:

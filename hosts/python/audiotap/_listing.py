@@ -4,19 +4,23 @@ from __future__ import annotations
 import json
 import subprocess
 from dataclasses import dataclass
-from typing import Mapping, Optional
+from typing import Literal, Mapping, Optional
 
 from . import _events as ev
 from ._process import popen
 
 
 class AudiotapError(Exception):
-    """audiotap ended with a status other than 0; fault is its fault line."""
+    """audiotap failed: a set-up fault, a status other than 0, or a program
+    that would not start. fault is its fault line; exit the capture's exit
+    record (None for list_endpoints and version)."""
 
-    def __init__(self, message: str, code: Optional[int], fault: Optional[ev.Fault]) -> None:
+    def __init__(self, message: str, code: Optional[int], fault: Optional[ev.Fault],
+                 exit: Optional[ev.Exit] = None) -> None:
         super().__init__(message)
         self.code = code
         self.fault = fault
+        self.exit = exit
 
 
 @dataclass(frozen=True)
@@ -25,6 +29,7 @@ class Endpoint:
     instance_id: str  # what --mic takes
     status: str  # "OK", or "Unknown" when unplugged
     is_default: bool
+    flow: Literal["capture", "render"]  # capture: a microphone, what --mic takes
 
 
 def _run_to_end(arguments: list, binary: Optional[str], env: Optional[Mapping[str, str]], timeout: float) -> str:
@@ -49,7 +54,7 @@ def list_endpoints(binary: Optional[str] = None, env: Optional[Mapping[str, str]
                    timeout: float = 10.0) -> list:
     """Every capture endpoint, then every playback endpoint."""
     records = json.loads(_run_to_end(["--list"], binary, env, timeout))
-    return [Endpoint(r["FriendlyName"], r["InstanceId"], r["Status"], r["IsDefault"]) for r in records]
+    return [Endpoint(r["FriendlyName"], r["InstanceId"], r["Status"], r["IsDefault"], r["Flow"]) for r in records]
 
 
 def version(binary: Optional[str] = None, env: Optional[Mapping[str, str]] = None, timeout: float = 10.0) -> str:

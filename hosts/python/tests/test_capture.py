@@ -64,12 +64,27 @@ def test_a_stream_nobody_reads_does_not_keep_the_stop_from_being_seen(world):
     ],
     ids=["unknown microphone", "access denied", "no audio system"],
 )
-def test_set_up_faults_end_the_capture_with_their_status_and_are_not_retried(world, mic, system, mic_extra, extra,
-                                                                             fault):
+def test_set_up_faults_raise_with_their_status_and_are_not_retried(world, mic, system, mic_extra, extra, fault):
     capture = audiotap.start_capture(mic, system, **world(mic_extra=mic_extra, extra=extra))
-    assert list(capture) == []
+    blocks = []
+    with pytest.raises(audiotap.AudiotapError, match=fault.reason) as raised:
+        for block in capture:
+            blocks.append(block)
+    assert blocks == []
     assert capture.exit == Exit(SETUP_FAILED, None, False, fault, runs=1)
+    assert (raised.value.code, raised.value.fault, raised.value.exit) == (SETUP_FAILED, fault, capture.exit)
     assert not any(isinstance(e, Started) for e in capture.events)
+    assert list(capture) == [], "raised once; a second loop just ends"
+
+
+def test_a_set_up_fault_raises_when_the_with_block_is_left_and_quiet_keeps_it_in_the_exit(world):
+    failing = world(mic_extra={"fail": {"Activate": "0x80070005"}})
+    with pytest.raises(audiotap.AudiotapError, match="capture.permissionDenied Activate:0x80070005 \\(mic\\)"):
+        with audiotap.start_capture("default", on_data=lambda block: None, **failing) as capture:
+            capture.wait(10)
+    quiet = audiotap.start_capture("default", quiet=True, **failing)
+    assert list(quiet) == []
+    assert quiet.exit.code == SETUP_FAILED and quiet.failure is not None
 
 
 LOST_MIC = {"lostAtMs": 300, "lostStatus": "0x88890004"}
@@ -84,7 +99,7 @@ def test_a_source_lost_while_running_is_restarted_a_bounded_number_of_times_in_a
     options = world(mic_extra=LOST_MIC)
     if not sim_loses_sources(options):
         pytest.skip("this audiotap-sim cannot lose a source yet")
-    capture = audiotap.start_capture("default", True, restart=Restart(attempts=2, delay=0.01), **options)
+    capture = audiotap.start_capture("default", True, restart=Restart(attempts=2, delay=0.01), quiet=True, **options)
     data = b"".join(capture)
     faults = [e for e in capture.events if isinstance(e, Fault)]
     assert [e.run for e in capture.events if isinstance(e, Started)] == [1, 2, 3]
@@ -95,9 +110,13 @@ def test_a_source_lost_while_running_is_restarted_a_bounded_number_of_times_in_a
     assert len(data) > 0 and len(data) % 4 == 0
 
 
-def test_restarts_keep_the_stream_on_frame_boundaries_and_end_with_the_last_fault(losing_binary):
+def test_restarts_keep_the_stream_on_frame_boundaries_and_end_raising_the_last_fault(losing_binary):
     capture = audiotap.start_capture("default", True, binary=losing_binary, restart=Restart(attempts=2, delay=0))
-    data = b"".join(capture)
+    blocks = []
+    with pytest.raises(audiotap.AudiotapError, match=r"status 4 after 3 runs: capture\.stopped"):
+        for block in capture:
+            blocks.append(block)
+    data = b"".join(blocks)
     assert [f.will_restart for f in capture.events if isinstance(f, Fault)] == [True, True, False]
     assert capture.exit.runs == 3 and capture.exit.code == CAPTURE_FAILED
     assert capture.exit.fault.reason == "capture.stopped"
@@ -112,6 +131,10 @@ def test_stop_while_a_restart_is_pending_ends_the_capture_there(losing_binary):
     time.sleep(0.3)  # well after the run has exited, well before the restart is due
     exit = capture.stop(timeout=5)
     assert exit.runs == 1 and exit.code == CAPTURE_FAILED
+    assert [f.will_restart for f in capture.events if isinstance(f, Fault)] == [True]
+    assert exit.fault.will_restart is False, "no restart follows"
+    assert capture.failure is None, "the host ended it"
+    assert not any(isinstance(e, Restarted) for e in capture.events)
 
 
 def test_no_restart_leaves_a_lost_source_to_the_host(losing_binary):
@@ -130,9 +153,13 @@ def test_stop_kills_an_audiotap_that_does_not_stop_in_time(script):
     assert time.monotonic() - begun >= 0.29
 
 
-def test_a_binary_that_cannot_be_started_raises_at_once():
-    with pytest.raises(FileNotFoundError):
+def test_a_binary_that_cannot_be_started_raises_at_once(tmp_path):
+    with pytest.raises(FileNotFoundError, match="binary argument names /nonexistent/audiotap"):
         audiotap.start_capture("default", binary="/nonexistent/audiotap")
+    not_executable = tmp_path / "audiotap"
+    not_executable.write_text("not a program")
+    with pytest.raises(PermissionError):
+        audiotap.start_capture("default", binary=str(not_executable))
 
 
 def test_a_capture_needs_a_source():

@@ -8,8 +8,8 @@ from audiotap import Endpoint, Fault, SETUP_FAILED
 
 def test_list_endpoints_gives_the_records_of_the_listing(world):
     assert audiotap.list_endpoints(**world()) == [
-        Endpoint("Desk Mic", "SWD\\MMDEVAPI\\mic-1", "OK", True),
-        Endpoint("Speakers", "SWD\\MMDEVAPI\\spk-1", "OK", True),
+        Endpoint("Desk Mic", "SWD\\MMDEVAPI\\mic-1", "OK", True, "capture"),
+        Endpoint("Speakers", "SWD\\MMDEVAPI\\spk-1", "OK", True, "render"),
     ]
 
 
