@@ -20,6 +20,8 @@ cmake --preset linux >/dev/null
 cmake --build --preset linux
 cmake --preset windows-mingw >/dev/null
 cmake --build --preset windows-mingw
+# The npm packages and the wheels, for the package.* tests.
+tools/package.sh >/dev/null
 
 # A private Wine 10 prefix, made once per build tree (tools/wine10 runs Wine
 # inside the Debian 13 root that tools/install-deps.sh makes).

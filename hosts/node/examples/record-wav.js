@@ -2,7 +2,7 @@
 
 // Records the default microphone and the desktop into a WAV file until the
 // time is up or Ctrl+C:  node examples/record-wav.js out.wav [seconds]
-// The binary comes from AUDIOTAP_BINARY (or audiotap on the PATH).
+// The program is the one the platform package brought (or AUDIOTAP_BINARY).
 const fs = require('node:fs');
 const { startCapture } = require('..');
 
@@ -36,6 +36,9 @@ capture.pcm.on('data', (block) => {
 });
 capture.on('started', (info) => console.error(`recording ${info.slots.join(' + ')}: ${info.mic} ${info.system}`));
 capture.on('fault', (fault) => console.error(`fault ${fault.reason} ${fault.detail}${fault.willRestart ? ', restarting' : ''}`));
+// A failed capture (a set-up fault, a lost source not recovered) is reported
+// here; without a listener it would end this script with the error.
+capture.on('error', (error) => console.error(error.message));
 capture.on('exit', (exit) => {
   clearTimeout(timer);
   fs.writeSync(out, wavHeader(capture.slots.length, dataBytes), 0, 44, 0);

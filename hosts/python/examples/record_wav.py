@@ -1,6 +1,6 @@
 """Records the default microphone and the desktop into a WAV file until the
 time is up or Ctrl+C:  python3 examples/record_wav.py out.wav [seconds]
-The binary comes from AUDIOTAP_BINARY (or audiotap on the PATH)."""
+The program is the one the wheel holds (or AUDIOTAP_BINARY)."""
 import pathlib
 import sys
 import threading
@@ -25,6 +25,8 @@ def main(path="capture.wav", seconds="5"):
             capture.stop()
             for block in capture:  # what came before the stop
                 out.writeframes(block)
+        except audiotap.AudiotapError as failure:  # a set-up fault, or a lost source not recovered
+            print(failure, file=sys.stderr)
     timer.cancel()
     return 0 if capture.exit.code == audiotap.OK else 1
 
