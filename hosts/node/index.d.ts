@@ -122,7 +122,10 @@ export declare class Capture extends EventEmitter implements AsyncIterable<Buffe
   readonly slots: readonly Slot[];
   readonly runs: number;
   readonly pid: number | undefined;
-  /** Resolves with the exit record; rejects with an AudiotapError when the capture failed (not with quiet). */
+  /**
+   * Resolves with the exit record; rejects with an AudiotapError when the capture failed (not with quiet).
+   * A host that reads it (or iterates) gets the failure here, and not also as an unheard 'error' thrown.
+   */
   readonly exited: Promise<Exit>;
   readonly pcm: Readable;
   channel(slot: Slot): Readable;

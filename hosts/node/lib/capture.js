@@ -20,20 +20,24 @@ const WORKING_RUN_FRAMES = 10 * 16000;
 //   'restart'  {attempt, fault}                               a new run begins
 //   'stopped'                                                 audiotap stopped in order
 //   'exit'     {code, signal, stopped, fault, messages, error, runs}, once, after the last data
-//   'error'    AudiotapError, after 'exit', when the capture failed (not with quiet)
+//   'error'    AudiotapError, after 'exit', when the capture failed (not with quiet);
+//              with no listener it is thrown, as Node does, unless the failure
+//              reaches the host otherwise: through exited, or a for await loop
 class Capture extends EventEmitter {
   constructor(options) {
     super();
     this._options = captureOptions(options);
     this.slots = this._options.slots;
     this.runs = 0;
-    this.exited = new Promise((resolve, reject) => {
+    this._exited = new Promise((resolve, reject) => {
       this._resolveExited = resolve;
       this._rejectExited = reject;
     });
     // A failure is reported through 'error' too: a host that awaits nothing
     // must not also get an unhandled rejection for it.
-    this.exited.catch(() => {});
+    this._exited.catch(() => {});
+    this._exitedRead = false;
+    this._iterating = 0;
     this._aligner = new FrameAligner(2 * this.slots.length);
     this._pcm = null;
     this._channels = new Map();
@@ -50,6 +54,13 @@ class Capture extends EventEmitter {
       if (signal.aborted) this.stop();
       else signal.addEventListener('abort', this._onAbort, { once: true });
     }
+  }
+
+  // Resolves with the exit record; rejects with an AudiotapError when the
+  // capture failed (not with quiet).
+  get exited() {
+    this._exitedRead = true;
+    return this._exited;
   }
 
   get pid() {
@@ -76,11 +87,13 @@ class Capture extends EventEmitter {
   async *[Symbol.asyncIterator]() {
     const pcm = this.pcm;
     let ended = false;
+    this._iterating += 1;
     try {
       for await (const block of pcm) yield block;
       ended = true;
-      await this.exited;
+      await this._exited;
     } finally {
+      this._iterating -= 1;
       if (!ended) await this.stop();
     }
   }
@@ -89,7 +102,7 @@ class Capture extends EventEmitter {
   // back to killing it after stopTimeoutMs. Resolves with the exit record,
   // whatever it holds: a failure is reported by `exited` and 'error'.
   stop() {
-    const settled = this.exited.then(
+    const settled = this._exited.then(
       (exit) => exit,
       (error) => error.exit,
     );
@@ -236,8 +249,10 @@ class Capture extends EventEmitter {
     if (failure) this._rejectExited(failure);
     else this._resolveExited(info);
     this.emit('exit', info);
-    // Last, as Node does it: with nobody listening, this throws.
-    if (failure) this.emit('error', failure);
+    // Last. With nobody listening Node throws it, which ends the host: right
+    // for a host that looks at nothing, wrong for one awaiting the failure.
+    const reachesHost = this._exitedRead || this._iterating > 0;
+    if (failure && (this.listenerCount('error') > 0 || !reachesHost)) this.emit('error', failure);
   }
 }
 

@@ -109,12 +109,17 @@ test('quiet: a set-up fault only shows in the exit record', async () => {
   assert.equal(errors, 0);
 });
 
-test('a failure nobody listens for ends the host process, as an unhandled error event does', () => {
+test('a failure nobody listens for ends the host process; one awaited through exited does not throw too', () => {
   const { binary, env } = world({ micExtra: { fail: { Activate: '0x80070005' } } });
-  const script = `require(${JSON.stringify(require.resolve('..'))}).startCapture({ mic: 'default', binary: ${JSON.stringify(binary)} });`;
-  const run = spawnSync(process.execPath, ['-e', script], { env: { ...process.env, ...env }, encoding: 'utf8' });
-  assert.notEqual(run.status, 0);
-  assert.match(run.stderr, /AudiotapError: audiotap could not start the capture: capture\.permissionDenied Activate:0x80070005 \(mic\)/);
+  const start = `const capture = require(${JSON.stringify(require.resolve('..'))}).startCapture({ mic: 'default', binary: ${JSON.stringify(binary)} });`;
+  const ignored = spawnSync(process.execPath, ['-e', start], { env: { ...process.env, ...env }, encoding: 'utf8' });
+  assert.notEqual(ignored.status, 0);
+  assert.match(ignored.stderr, /AudiotapError: audiotap could not start the capture: capture\.permissionDenied Activate:0x80070005 \(mic\)/);
+
+  const awaited = `${start} capture.exited.catch((e) => { console.log('caught', e.code); });`;
+  const caught = spawnSync(process.execPath, ['-e', awaited], { env: { ...process.env, ...env }, encoding: 'utf8' });
+  assert.equal(caught.status, 0, caught.stderr);
+  assert.equal(caught.stdout, 'caught 3\n');
 });
 
 // A microphone lost 300 ms into every run.
