@@ -4,6 +4,7 @@
 
 #include "events/event_lines.h"
 #include "events/faults.h"
+#include "pipeline/rate_tracking.h"
 
 namespace {
 constexpr REFERENCE_TIME kBufferDuration = 2000000;  // 200 ms in 100 ns units
@@ -47,6 +48,7 @@ void openSlot(CaptureSlot& slot, bool loopback) {
   slot.deviceRate = static_cast<std::int32_t>(slot.mixFormat->nSamplesPerSec);
   slot.resampleStep = static_cast<double>(slot.deviceRate) / 16000.0;
   slot.resamplePhase = 0.0;
+  resetRateTracking(slot);
 
   // Polled, never event-driven: the capture loop drains on its own beat.
   status = slot.audioClient->Initialize(AUDCLNT_SHAREMODE_SHARED, loopback ? AUDCLNT_STREAMFLAGS_LOOPBACK : 0,
