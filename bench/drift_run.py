@@ -1,14 +1,17 @@
 #!/usr/bin/python3
 """Runs audiotap-sim for a stretch of virtual time with a microphone and a
-desktop whose clocks drift, both playing a 1 kHz tone, and prints what the
+desktop whose clocks drift, both playing a 10 Hz tone, and prints what the
 stream made of it, per channel:
 
 - latency: from the moment of the world's sound (the tone's phase) to the
   clock time at which its frame falls due ((n + 960) / 16000 s for frame n),
-  over the first and the last ten minutes;
+  over the first and the last ten minutes; the tone's 100 ms period tells
+  steps of up to 50 ms apart, so dropped and inserted stretches are counted
+  right (a 1 kHz tone would hide any step of a whole millisecond);
 - inserted silence: zero samples that are not the tone's own zero crossings;
 - trimmed samples: steps down in latency that no silence explains;
-- the tone's frequency, per ten-second stretch;
+- how far a 1 kHz tone in the world comes out off 1 kHz, per ten-second
+  stretch: a tone of f comes out at f (1 - dL/dt) for latency L;
 - the channels' misalignment (microphone latency less desktop latency);
 - a SHA-256 of the whole stream, to compare builds byte for byte.
 
@@ -27,7 +30,8 @@ import tempfile
 import numpy as np
 
 RATE = 16000
-TONE = 1000.0
+TONE = 10.0
+REFERENCE_TONE = 1000.0  # the tone whose frequency is reported
 HOLDBACK = 960
 BLOCK = 1600  # 100 ms
 AMPLITUDE = 0.5 * 32767
@@ -56,6 +60,8 @@ class Channel:
         self.silence = []  # (time, samples)
         self.trimmed = []  # (time, samples)
         self.previous = None  # last latency
+        self.previous_time = 0.0
+        self.slope = 0.0
         self.pending_silence = 0
         self.last_sample = None
 
@@ -83,14 +89,23 @@ class Channel:
         phase = math.atan2(b, a)
         period = 1.0 / TONE
         base = HOLDBACK / RATE - phase / (2 * math.pi * TONE)
-        expected = 0.060 if self.previous is None else self.previous + self.pending_silence / RATE
+        # Expected: where the latency was heading (a drift moves it smoothly),
+        # plus whatever silence was put in since.
+        if self.previous is None:
+            expected = 0.060
+        else:
+            expected = self.previous + self.slope * (t - self.previous_time) + self.pending_silence / RATE
         latency = base + round((expected - base) / period) * period
+        step = latency - expected
         if self.previous is not None:
-            step = latency - expected
-            if step < -0.5 / RATE:
+            # The first second only learns where the latency is heading.
+            if step < -0.5 / RATE and t >= 1.0:
                 self.trimmed.append((t, int(round(-step * RATE))))
+            elif self.pending_silence == 0 and t - self.previous_time < 0.15:
+                self.slope = (latency - self.previous) / (t - self.previous_time)
         self.pending_silence = 0
         self.previous = latency
+        self.previous_time = t
         self.latency.append((t, latency))
 
 
@@ -116,7 +131,7 @@ def summary(channel, label, seconds, settle):
             if len(sel) < 20:
                 continue
             slope = np.polyfit(sel[:, 0], sel[:, 1], 1)[0]
-            dev = abs(TONE * slope)
+            dev = abs(REFERENCE_TONE * slope)
             worst_all = max(worst_all, dev)
             if lo >= settle:
                 worst_settled = max(worst_settled, dev)

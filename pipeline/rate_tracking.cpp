@@ -17,11 +17,12 @@ constexpr double kEvidencePerResidual = 4.0;
 // Beyond this the source is not trusted to be merely drifting; the ring's own
 // limits take over as before.
 constexpr double kLargestDrift = 1.0e-3;
-// A latency error is worked off over about 20 s, by at most 300 ppm: the
-// tone moves by a few tenths of a hertz at most, and settles within 0.1 Hz.
+// A latency error is worked off over about 20 s, by at most 1,000 ppm: the
+// tone moves by 1 Hz at most while a large error (silence put in while the
+// source was late) is worked off, and settles within 0.1 Hz.
 constexpr double kCorrectionSeconds = 20.0;
-constexpr double kLargestCorrection = 3.0e-4;
-constexpr double kLargestFactor = 1.25e-3;
+constexpr double kLargestCorrection = 1.0e-3;
+constexpr double kLargestFactor = kLargestDrift + kLargestCorrection;
 constexpr double kLargestChangePerSteer = 1.0e-4;
 constexpr double kSteerSeconds = 1.0;
 constexpr double kCounterPositionUnit = 1.0e-7;  // GetBuffer's counter position: 100 ns units
@@ -79,7 +80,8 @@ bool breaksLine(const RateTracking& rate, const RateWindow& window) {
 }
 
 void closeWindow(RateTracking& rate) {
-  const RateWindow window = rate.windowBest;
+  RateWindow window = rate.windowBest;
+  window.spread = rate.windowHighest - rate.windowLowest;
   rate.windowHasPoint = false;
   if (breaksLine(rate, window)) {
     rate.windowCount = 0;
@@ -97,6 +99,13 @@ void closeWindow(RateTracking& rate) {
   if (!rate.engaged && moved >= kEvidenceSeconds && moved >= kEvidencePerResidual * rate.lineResidual)
     rate.engaged = true;
   if (rate.engaged) rate.heldDrift = clamped(rate.lineDrift, kLargestDrift);
+}
+
+// The most the line's packets have come late, within reason.
+double spreadOf(const RateTracking& rate) {
+  double spread = 0.0;
+  for (int i = 0; i < rate.windowCount; ++i) spread = std::fmax(spread, windowAt(rate, i).spread);
+  return std::fmin(spread, kLargestSpreadSeconds);
 }
 
 // Where the line puts the capture of a frame position, in seconds. A young
@@ -136,25 +145,33 @@ void notePacket(CaptureSlot& slot, UINT32 frames, UINT64 devicePosition, UINT64 
   // The packet's end was captured by now at the latest; where the stream
   // says when its first frame was captured, and says something believable,
   // that is closer still.
-  RateWindow point{nowSeconds, first / deviceRate + packetSeconds - nowSeconds};
+  RateWindow point{nowSeconds, first / deviceRate + packetSeconds - nowSeconds, 0.0};
   if (counterPosition != kNoPosition) {
     const double firstSeconds = static_cast<double>(counterPosition) * kCounterPositionUnit -
                                 static_cast<double>(rate.baseTicks) * rate.secondsPerTick;
     const bool believable = firstSeconds <= nowSeconds + 0.001 && firstSeconds >= nowSeconds - packetSeconds - 1.0;
     if (believable && first / deviceRate - firstSeconds > point.offset)
-      point = RateWindow{firstSeconds, first / deviceRate - firstSeconds};
+      point = RateWindow{firstSeconds, first / deviceRate - firstSeconds, 0.0};
   }
 
   rate.latestTime = nowSeconds;
   rate.hasNewest = true;
   rate.newestPosition = first + frames - 1.0 + slot.resamplePhase - slot.resampleStep;
 
+  // How late a packet came is judged with the drift known so far taken out,
+  // or a drifting source would seem to come later the longer the window.
+  const double drift = rate.lineWindows >= 2 ? rate.lineDrift : rate.heldDrift;
+  const double level = point.offset - drift * point.time;
   if (!rate.windowHasPoint) {
     rate.windowStart = nowSeconds;
     rate.windowBest = point;
+    rate.windowHighest = level;
+    rate.windowLowest = level;
     rate.windowHasPoint = true;
-  } else if (point.offset > rate.windowBest.offset) {
-    rate.windowBest = point;
+  } else {
+    if (point.offset > rate.windowBest.offset) rate.windowBest = point;
+    rate.windowHighest = std::fmax(rate.windowHighest, level);
+    rate.windowLowest = std::fmin(rate.windowLowest, level);
   }
   if (nowSeconds - rate.windowStart >= kWindowSeconds) closeWindow(rate);
 }
@@ -165,7 +182,7 @@ void steerResampling(CaptureSlot& slot, double dueTicks) {
   if (rate.latestTime - rate.lastSteerTime < kSteerSeconds) return;
   rate.lastSteerTime = rate.latestTime;
   const double captured = captureTime(rate, rate.newestPosition / static_cast<double>(slot.deviceRate));
-  const double latencyError = secondsSince(rate, dueTicks) - captured - kTargetLatencySeconds;
+  const double latencyError = secondsSince(rate, dueTicks) - captured - kTargetLatencySeconds - spreadOf(rate);
   const double correction = clamped(latencyError / kCorrectionSeconds, kLargestCorrection);
   const double target = clamped(rate.heldDrift + correction, kLargestFactor);
   rate.stepFactor += clamped(target - rate.stepFactor, kLargestChangePerSteer);

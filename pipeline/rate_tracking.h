@@ -24,6 +24,7 @@ inline constexpr int kRateWindowCapacity = 24;  // two minutes of windows
 struct RateWindow {
   double time;
   double offset;
+  double spread;  // how much later than the highest point the latest packet came
 };
 
 struct RateTracking {
@@ -36,6 +37,8 @@ struct RateTracking {
   double windowStart;
   bool windowHasPoint;
   RateWindow windowBest;
+  double windowHighest;  // of the points less the drift known so far
+  double windowLowest;
   // Closed windows of the current line, oldest first from windowFirst.
   RateWindow windows[kRateWindowCapacity];
   int windowFirst;
@@ -72,5 +75,8 @@ void notePacket(CaptureSlot& slot, UINT32 frames, UINT64 devicePosition, UINT64 
 // the slot's newest sample falls due. Moves the step at most once a second.
 void steerResampling(CaptureSlot& slot, double dueTicks);
 
-// The latency the steering holds a source at, from capture to falling due.
+// The latency the steering holds a source at, from capture to falling due,
+// plus as much as its packets have come late (up to kLargestSpreadSeconds),
+// so that a late packet finds samples still unread rather than an empty ring.
 inline constexpr double kTargetLatencySeconds = 0.060;
+inline constexpr double kLargestSpreadSeconds = 0.100;

@@ -1,0 +1,140 @@
+#!/usr/bin/python3
+"""A microphone whose clock really runs fast or slow against the system clock:
+a private PulseAudio server's module-pipe-source, fed from the moment audiotap
+has started by a writer paced at 48000 x (1 + ppm / 10^6) frames a second of
+the system clock, carrying a 1 kHz tone sampled at those instants.
+
+Checks that no silence is put into the tone after the first minute, and
+prints the holes of the first minute, the latency at the end (from the last
+frame written to the clock time its sample falls due) and the tone's
+frequency over the last ten seconds. Exit 0: passed, 1: failed, 77: skipped.
+
+Usage: e2e_drift.py --audiotap PATH --ppm P [--seconds S] [--max-end-latency-ms M]
+"""
+import argparse
+import math
+import os
+import shutil
+import signal
+import sys
+import tempfile
+import threading
+import time
+
+import numpy as np
+
+sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+from e2e_audiotap import RATE, HOLDBACK_FRAMES, Failure, PulseServer, Run, check, dominant_frequency  # noqa: E402
+
+DEVICE_RATE = 48000
+TONE = 1000.0
+CHUNK = 480  # frames per write: 10 ms
+
+
+class PacedWriter:
+    """Writes a 1 kHz tone into the FIFO at the drifted rate until stopped;
+    frame k is the tone at k / (48000 (1 + ppm)) s after the start."""
+
+    def __init__(self, path, ppm):
+        self.path = path
+        self.rate = DEVICE_RATE * (1 + ppm / 1e6)
+        self.stopping = threading.Event()
+        self.started_at = None
+        self.last_write_at = None
+        self.thread = threading.Thread(target=self._run, daemon=True)
+
+    def start(self):
+        self.fifo = os.open(self.path, os.O_WRONLY)
+        self.thread.start()
+
+    def _run(self):
+        written = 0
+        self.started_at = time.monotonic()
+        while not self.stopping.is_set():
+            due = int((time.monotonic() - self.started_at) * self.rate)
+            while written + CHUNK <= due:
+                k = np.arange(written, written + CHUNK)
+                tone = (0.5 * 32767 * np.sin(2 * math.pi * TONE * k / self.rate)).astype("<i2")
+                os.write(self.fifo, tone.tobytes())
+                written += CHUNK
+            self.last_write_at = time.monotonic()
+            self.last_written = written
+            time.sleep(0.002)
+
+    def stop(self):
+        self.stopping.set()
+        self.thread.join()
+        os.close(self.fifo)
+
+
+def holes(samples, offset):
+    """(start second, length) of every zero sample that is not the tone
+    crossing zero: its neighbours would then stand on either side, mirrored."""
+    x = samples.astype(np.int64)
+    prev = np.concatenate(([0], x[:-1]))
+    nxt = np.concatenate((x[1:], [0]))
+    inserted = (x == 0) & ~((prev * nxt < 0) & (np.abs(prev + nxt) < 300))
+    edges = np.flatnonzero(np.diff(np.concatenate(([0], inserted.astype(np.int8), [0]))))
+    return [((offset + int(a)) / RATE, int(b - a)) for a, b in zip(edges[::2], edges[1::2])]
+
+
+def main():
+    parser = argparse.ArgumentParser()
+    parser.add_argument("--audiotap", required=True)
+    parser.add_argument("--ppm", type=float, required=True)
+    parser.add_argument("--seconds", type=float, default=150)
+    parser.add_argument("--max-end-latency-ms", type=float, default=0, help="0: not checked")
+    arguments = parser.parse_args()
+    if shutil.which("pulseaudio") is None or shutil.which("pactl") is None:
+        print("SKIP: pulseaudio is not installed")
+        return 77
+    server = PulseServer()
+    fifo_dir = tempfile.mkdtemp(prefix="audiotap-drift-")
+    fifo = os.path.join(fifo_dir, "mic.fifo")
+    try:
+        server.load("module-pipe-source", "source_name=drifting", f"file={fifo}", "format=s16le",
+                    f"rate={DEVICE_RATE}", "channels=1", "source_properties=device.description=Drifting")
+        server.pactl("set-default-source", "drifting")
+        writer = PacedWriter(fifo, arguments.ppm)
+        run = Run(arguments.audiotap, server, ["--mic", "default"])
+        run.wait_for_started()
+        writer.start()
+        time.sleep(arguments.seconds)
+        writer.stop()
+        stopped_at, last_frame = writer.last_write_at, writer.last_written
+        time.sleep(0.5)
+        run.process.send_signal(signal.SIGINT)
+        out, err, status = run.finish()
+        check(status == 0, f"status {status}, {err!r}")
+        mic = np.frombuffer(out, dtype="<i2").astype(np.int32)
+        loud = np.flatnonzero(np.abs(mic) > 1000)
+        check(len(loud) > 0, "no tone at all")
+        start, end = int(loud[0]), int(loud[-1])
+        found = holes(mic[start:end], start)
+        settle = start + 60 * RATE
+        early = [h for h in found if h[0] * RATE < settle]
+        late = [h for h in found if h[0] * RATE >= settle]
+        # The last frame written is due when the clock shows its sample + 960 frames.
+        end_latency_ms = ((end + HOLDBACK_FRAMES) / RATE + run.started_at - stopped_at) * 1000
+        last = mic[max(start, end - 10 * RATE):end]
+        print(f"{arguments.ppm:+.0f} ppm for {arguments.seconds:.0f} s ({last_frame} frames written): "
+              f"tone from {start / RATE:.3f} s; first minute {len(early)} holes ({sum(n for _, n in early)} "
+              f"samples), after it {len(late)} holes ({sum(n for _, n in late)} samples) "
+              f"{late[:10]} {early[:10]}; latency at the end {end_latency_ms:.1f} ms; "
+              f"last 10 s at {dominant_frequency(last.astype(np.float64)):.2f} Hz")
+        check(not late, f"{len(late)} holes after the first minute")
+        if arguments.max_end_latency_ms > 0:
+            check(abs(end_latency_ms - 60) <= arguments.max_end_latency_ms,
+                  f"latency at the end {end_latency_ms:.1f} ms, not within 60 ± {arguments.max_end_latency_ms} ms")
+    except Failure as failure:
+        print(f"FAIL: {failure}")
+        return 1
+    finally:
+        server.stop()
+        shutil.rmtree(fifo_dir, ignore_errors=True)
+    print("PASS")
+    return 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())
