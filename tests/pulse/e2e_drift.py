@@ -16,9 +16,9 @@ import math
 import os
 import shutil
 import signal
+import subprocess
 import sys
 import tempfile
-import threading
 import time
 
 import numpy as np
@@ -31,40 +31,43 @@ TONE = 1000.0
 CHUNK = 480  # frames per write: 10 ms
 
 
+def write_paced(path, ppm):
+    """Writes a 1 kHz tone into the FIFO at the drifted rate until SIGTERM;
+    frame k is the tone at k / (48000 (1 + ppm)) s after the start. Then
+    prints the monotonic time of its last write and the frames written."""
+    rate = DEVICE_RATE * (1 + ppm / 1e6)
+    stopping = []
+    signal.signal(signal.SIGTERM, lambda *_: stopping.append(True))
+    fifo = os.open(path, os.O_WRONLY)
+    written = 0
+    last_write_at = started_at = time.monotonic()
+    while not stopping:
+        due = int((time.monotonic() - started_at) * rate)
+        while written + CHUNK <= due:
+            k = np.arange(written, written + CHUNK)
+            tone = (0.5 * 32767 * np.sin(2 * math.pi * TONE * k / rate)).astype("<i2")
+            os.write(fifo, tone.tobytes())
+            written += CHUNK
+            last_write_at = time.monotonic()
+        time.sleep(0.002)
+    os.close(fifo)
+    print(f"{last_write_at} {written}", flush=True)
+
+
 class PacedWriter:
-    """Writes a 1 kHz tone into the FIFO at the drifted rate until stopped;
-    frame k is the tone at k / (48000 (1 + ppm)) s after the start."""
+    """The writer in a process of its own, so that nothing of this script's
+    (reading audiotap's output) holds it up."""
 
     def __init__(self, path, ppm):
-        self.path = path
-        self.rate = DEVICE_RATE * (1 + ppm / 1e6)
-        self.stopping = threading.Event()
-        self.started_at = None
-        self.last_write_at = None
-        self.thread = threading.Thread(target=self._run, daemon=True)
-
-    def start(self):
-        self.fifo = os.open(self.path, os.O_WRONLY)
-        self.thread.start()
-
-    def _run(self):
-        written = 0
-        self.started_at = time.monotonic()
-        while not self.stopping.is_set():
-            due = int((time.monotonic() - self.started_at) * self.rate)
-            while written + CHUNK <= due:
-                k = np.arange(written, written + CHUNK)
-                tone = (0.5 * 32767 * np.sin(2 * math.pi * TONE * k / self.rate)).astype("<i2")
-                os.write(self.fifo, tone.tobytes())
-                written += CHUNK
-            self.last_write_at = time.monotonic()
-            self.last_written = written
-            time.sleep(0.002)
+        self.process = subprocess.Popen([sys.executable, os.path.abspath(__file__), "--write-fifo", path, "--ppm",
+                                         str(ppm)], stdout=subprocess.PIPE, text=True)
 
     def stop(self):
-        self.stopping.set()
-        self.thread.join()
-        os.close(self.fifo)
+        """(monotonic time of the last write, frames written)."""
+        self.process.send_signal(signal.SIGTERM)
+        out, _ = self.process.communicate(timeout=10)
+        at, frames = out.split()
+        return float(at), int(frames)
 
 
 def holes(samples, offset):
@@ -80,11 +83,17 @@ def holes(samples, offset):
 
 def main():
     parser = argparse.ArgumentParser()
-    parser.add_argument("--audiotap", required=True)
+    parser.add_argument("--audiotap")
     parser.add_argument("--ppm", type=float, required=True)
     parser.add_argument("--seconds", type=float, default=150)
     parser.add_argument("--max-end-latency-ms", type=float, default=0, help="0: not checked")
+    parser.add_argument("--write-fifo", help=argparse.SUPPRESS)
     arguments = parser.parse_args()
+    if arguments.write_fifo:
+        write_paced(arguments.write_fifo, arguments.ppm)
+        return 0
+    if not arguments.audiotap:
+        parser.error("--audiotap is needed")
     if shutil.which("pulseaudio") is None or shutil.which("pactl") is None:
         print("SKIP: pulseaudio is not installed")
         return 77
@@ -95,13 +104,11 @@ def main():
         server.load("module-pipe-source", "source_name=drifting", f"file={fifo}", "format=s16le",
                     f"rate={DEVICE_RATE}", "channels=1", "source_properties=device.description=Drifting")
         server.pactl("set-default-source", "drifting")
-        writer = PacedWriter(fifo, arguments.ppm)
         run = Run(arguments.audiotap, server, ["--mic", "default"])
         run.wait_for_started()
-        writer.start()
+        writer = PacedWriter(fifo, arguments.ppm)
         time.sleep(arguments.seconds)
-        writer.stop()
-        stopped_at, last_frame = writer.last_write_at, writer.last_written
+        stopped_at, last_frame = writer.stop()
         time.sleep(0.5)
         run.process.send_signal(signal.SIGINT)
         out, err, status = run.finish()
