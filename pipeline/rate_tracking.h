@@ -79,4 +79,4 @@ void steerResampling(CaptureSlot& slot, double dueTicks);
 // plus as much as its packets have come late (up to kLargestSpreadSeconds),
 // so that a late packet finds samples still unread rather than an empty ring.
 inline constexpr double kTargetLatencySeconds = 0.060;
-inline constexpr double kLargestSpreadSeconds = 0.100;
+inline constexpr double kLargestSpreadSeconds = 0.250;
