@@ -4,6 +4,7 @@
 
 #include "events/event_lines.h"
 #include "events/faults.h"
+#include "pipeline/rate_tracking.h"
 
 namespace {
 constexpr REFERENCE_TIME kBufferDuration = 2000000;  // 200 ms in 100 ns units
@@ -60,6 +61,7 @@ bool tryOpenSlot(CaptureSlot& slot, bool loopback, OpenFailure& failure) {
   slot.resamplePhase = 0.0;
   slot.lastSample = 0.0f;
   slot.lostStatus = S_OK;
+  resetRateTracking(slot);
 
   // Polled, never event-driven: the capture loop drains on its own beat.
   status = slot.audioClient->Initialize(AUDCLNT_SHAREMODE_SHARED, loopback ? AUDCLNT_STREAMFLAGS_LOOPBACK : 0,

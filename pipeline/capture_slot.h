@@ -5,6 +5,7 @@
 #include <cstdint>
 
 #include "endpoints/endpoint_strings.h"
+#include "pipeline/rate_tracking.h"
 #include "platform/core_audio.h"
 
 inline constexpr int kRingCapacity = 64000;  // 4 s at 16 kHz
@@ -38,6 +39,7 @@ struct CaptureSlot {
   double resampleStep;   // input frames per output sample
   double resamplePhase;  // next output position, in input frames after lastSample
   float lastSample;
+  RateTracking rateTracking;  // the source's real rate, which steers resampleStep
   SampleRing ring;
   char friendlyName[kFriendlyNameSize];
   char endpointId[kEndpointIdSize];  // empty when it could not be read

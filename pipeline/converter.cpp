@@ -6,6 +6,7 @@
 
 #include "events/event_lines.h"
 #include "events/faults.h"
+#include "pipeline/rate_tracking.h"
 
 // Samples are little-endian and every step below must round to single
 // precision exactly where written, or the output bytes differ by platform.
@@ -201,10 +202,18 @@ void drainSlot(CaptureSlot& slot) {
     BYTE* data = nullptr;
     UINT32 frameCount = 0;
     DWORD flags = 0;
-    if (FAILED(client->GetBuffer(&data, &frameCount, &flags, nullptr, nullptr))) {
+    // The positions are asked for only when the source's rate is tracked.
+    UINT64 devicePosition = kNoPosition;
+    UINT64 counterPosition = kNoPosition;
+    const bool tracked = slot.rateTracking.active;
+    if (FAILED(client->GetBuffer(&data, &frameCount, &flags, tracked ? &devicePosition : nullptr,
+                                 tracked ? &counterPosition : nullptr))) {
       endRunOnFault(faultReason::stopped, "GetBuffer", slot.label, exitStatus::captureFailed);
     }
-    if (frameCount != 0) convertPacket(slot, data, frameCount, flags);
+    if (frameCount != 0) {
+      convertPacket(slot, data, frameCount, flags);
+      notePacket(slot, frameCount, devicePosition, counterPosition);
+    }
     client->ReleaseBuffer(frameCount);
   }
 }

@@ -4,6 +4,7 @@
 
 #include "events/event_lines.h"
 #include "pipeline/converter.h"
+#include "pipeline/rate_tracking.h"
 
 namespace {
 constexpr DWORD kPauseMilliseconds = 10;
@@ -62,6 +63,20 @@ bool writeBatch(SlotTable& table, int slotCount, bool (&slotIdle)[kMaxSlots], Ou
   return true;
 }
 
+// The counter value at which each read slot's newest sample falls due: it
+// stands behind the samples still unread, which follow the frames written.
+void steerSlots(SlotTable& table, int slotCount, const PacerState& pacer) {
+  for (int s = 0; s < slotCount; ++s) {
+    const SampleRing& ring = table.entries[s].ring;
+    const std::int64_t unread = ring.writeCount - ring.readCount;
+    if (pacer.slotIdle[s] || unread == 0) continue;
+    const double dueFrame = static_cast<double>(pacer.framesWritten + unread - 1 + kHoldbackFrames);
+    const double dueTicks =
+        static_cast<double>(pacer.clockOrigin) + dueFrame / kOutputRate * static_cast<double>(pacer.clockFrequency);
+    steerResampling(table.entries[s], dueTicks);
+  }
+}
+
 void stopStreams(SlotTable& table, int slotCount) {
   for (int s = 0; s < slotCount; ++s) table.entries[s].audioClient->Stop();
   emitStopped();
@@ -93,6 +108,7 @@ void runPacer(SlotTable& table, int slotCount, PacerState& pacer, OutputFrameBuf
       // A reader that has gone away ends the run in order, without a fault.
       if (!writeBatch(table, slotCount, pacer.slotIdle, output, batchFrames)) break;
       pacer.framesWritten += batchFrames;
+      steerSlots(table, slotCount, pacer);
     }
     stopping = stopFlag.load() != 0;
   }

@@ -5,6 +5,7 @@
 // nobody reads. The endpoint's delivery timing may hold packets back or lose them.
 #include "platform/sim/audio_client.h"
 
+#include <cmath>
 #include <cstdint>
 #include <cstring>
 #include <vector>
@@ -37,9 +38,52 @@ struct Stream {
   std::vector<BYTE> packet;
   std::uint64_t delaySeed = 0;
 
+  bool drifts() const { return endpoint->driftPpm != 0.0 || !endpoint->driftChanges.empty(); }
+
+  // Frames sampled from Start to elapsed ticks of the clock, fractions kept:
+  // the announced rate, scaled by the drift of each stretch in turn.
+  long double framesAfter(std::int64_t elapsed) const {
+    const long double rate = endpoint->format.rate;
+    long double frames = 0.0L;
+    std::int64_t from = 0;
+    double ppm = endpoint->driftPpm;
+    for (const auto& [atMs, nextPpm] : endpoint->driftChanges) {
+      const std::int64_t to = atMs * (kSimClockFrequency / 1000);
+      if (to >= elapsed) break;
+      frames += static_cast<long double>(to - from) * rate * (1.0L + ppm / 1e6L) / kSimClockFrequency;
+      from = to;
+      ppm = nextPpm;
+    }
+    return frames + static_cast<long double>(elapsed - from) * rate * (1.0L + ppm / 1e6L) / kSimClockFrequency;
+  }
+
+  // Clock ticks from Start to the instant frame `frame` is sampled.
+  std::int64_t frameTicks(std::int64_t frame) const {
+    if (!drifts())
+      return static_cast<std::int64_t>(static_cast<__int128>(frame) * kSimClockFrequency / endpoint->format.rate);
+    return static_cast<std::int64_t>(driftedFrameTicks(frame));
+  }
+
+  long double driftedFrameTicks(std::int64_t frame) const {
+    const long double rate = endpoint->format.rate;
+    long double left = frame;
+    long double ticks = 0.0L;
+    double ppm = endpoint->driftPpm;
+    for (const auto& [atMs, nextPpm] : endpoint->driftChanges) {
+      const long double stretchTicks = atMs * (kSimClockFrequency / 1000) - ticks;
+      const long double stretchFrames = stretchTicks * rate * (1.0L + ppm / 1e6L) / kSimClockFrequency;
+      if (stretchFrames > left) break;
+      left -= stretchFrames;
+      ticks += stretchTicks;
+      ppm = nextPpm;
+    }
+    return ticks + left * kSimClockFrequency / (rate * (1.0L + ppm / 1e6L));
+  }
+
   std::int64_t deliveredFrames() const {
     if (!everStarted) return 0;
     const std::int64_t now = started ? simClockTicks() : stoppedTicks;
+    if (drifts()) return static_cast<std::int64_t>(framesAfter(now - startTicks));
     const auto product = static_cast<__int128>(now - startTicks) * endpoint->format.rate;
     return static_cast<std::int64_t>(product / kSimClockFrequency);
   }
@@ -62,6 +106,13 @@ struct Stream {
 
   // Virtual time at which the packet with this index is complete.
   std::int64_t packetDueTicks(std::int64_t index) const {
+    // The first tick at which the packet's last frame has been sampled.
+    if (drifts()) {
+      const std::int64_t frames = (index + 1) * endpoint->packetFrames;
+      std::int64_t ticks = frameTicks(frames);
+      while (static_cast<std::int64_t>(framesAfter(ticks)) < frames) ++ticks;
+      return startTicks + ticks;
+    }
     const auto scaled = static_cast<__int128>(index + 1) * endpoint->packetFrames * kSimClockFrequency;
     const auto rate = static_cast<__int128>(endpoint->format.rate);
     return startTicks + static_cast<std::int64_t>((scaled + rate - 1) / rate);
@@ -91,6 +142,14 @@ struct Stream {
     packet.assign(stride * endpoint->packetFrames, 0);
     if (endpoint->signal.kind == SignalKind::silence) return;
     const std::int64_t first = consumedPackets * endpoint->packetFrames;
+    if (drifts()) {
+      // The world's sound at the instant each frame is sampled.
+      for (UINT32 f = 0; f < endpoint->packetFrames; ++f) {
+        const long double seconds = driftedFrameTicks(first + f) / kSimClockFrequency;
+        encodeFrame(signalAt(endpoint->signal, seconds), format, packet.data() + f * stride);
+      }
+      return;
+    }
     for (UINT32 f = 0; f < endpoint->packetFrames; ++f)
       encodeFrame(signalValue(endpoint->signal, first + f, format.rate), format, packet.data() + f * stride);
   }
@@ -117,7 +176,10 @@ class CaptureClient final : public CaptureClientObject<CaptureClient> {
     if (stream_.endpoint->signal.kind == SignalKind::silence) *flags = AUDCLNT_BUFFERFLAGS_SILENT;
     if (devicePosition != nullptr)
       *devicePosition = static_cast<UINT64>(stream_.consumedPackets) * stream_.endpoint->packetFrames;
-    if (counterPosition != nullptr) *counterPosition = static_cast<UINT64>(simClockTicks());
+    // As WASAPI: when the packet's first frame was sampled, in 100 ns units.
+    if (counterPosition != nullptr)
+      *counterPosition = static_cast<UINT64>(
+          stream_.startTicks + stream_.frameTicks(stream_.consumedPackets * stream_.endpoint->packetFrames));
     return scriptedSuccess(stream_.endpoint->scripted, "GetBuffer");
   }
 

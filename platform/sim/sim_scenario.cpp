@@ -239,6 +239,25 @@ Endpoint parseEndpoint(const json& object, const std::string& where) {
   const std::int64_t tenMilliseconds = endpoint.format.rate / 100 > 0 ? endpoint.format.rate / 100 : 1;
   endpoint.packetFrames = static_cast<UINT32>(integerAt(object, "packetFrames", where, 1, 1 << 24, tenMilliseconds));
   endpoint.timing = parseDeliveryTiming(object, where);
+  // Real clocks are off by parts per million; ±10 % is already no clock at all.
+  endpoint.driftPpm = numberAt(object, "driftPpm", where, 0.0);
+  if (!(endpoint.driftPpm >= -100'000.0 && endpoint.driftPpm <= 100'000.0))
+    reject(where + ".driftPpm", "must be from -100000 to 100000");
+  if (object.contains("driftChanges")) {
+    const json& changes = object.at("driftChanges");
+    if (!changes.is_array()) reject(where + ".driftChanges", "must be a list of [atMs, ppm]");
+    std::int64_t lastMs = 0;
+    for (const json& change : changes) {
+      if (!change.is_array() || change.size() != 2 || !change[0].is_number_integer() || !change[1].is_number())
+        reject(where + ".driftChanges", "must be a list of [atMs, ppm]");
+      const std::int64_t atMs = change[0].get<std::int64_t>();
+      const double ppm = change[1].get<double>();
+      if (atMs <= lastMs || atMs > INT64_MAX / kSimClockFrequency || !(ppm >= -100'000.0 && ppm <= 100'000.0))
+        reject(where + ".driftChanges", "times must rise from above 0; ppm from -100000 to 100000");
+      endpoint.driftChanges.emplace_back(atMs, ppm);
+      lastMs = atMs;
+    }
+  }
   endpoint.scripted = parseScriptedStatuses(object, where, false);
   parseLoss(object, where, endpoint);
   const std::int64_t packetBytes =

@@ -36,6 +36,15 @@
 //     jitterMs      each packet is handed out up to this much after it is
 //                   due, never before the one ahead of it (0). The delays
 //                   follow a fixed sequence, so runs are repeatable.
+//     driftPpm      the device's clock runs this many millionths fast (+) or
+//                   slow (-) against the performance counter (0): it hands out
+//                   rate x (1 + driftPpm / 10^6) frames a second while it
+//                   announces rate, and its signal is sampled at those instants
+//                   (frame k at k / (rate x (1 + driftPpm / 10^6)) s from its
+//                   start), so the sound keeps its pitch. GetBuffer's counter
+//                   position is that instant for the packet's first frame.
+//     driftChanges  [[atMs, ppm], ...]: from atMs after Start the drift is ppm
+//                   instead, in rising atMs order (none)
 //     fail          call -> "0x8..." failure status, which the call returns
 //                   instead of doing its work: Activate, GetMixFormat,
 //                   Initialize, GetService, Start, Stop, GetId,
@@ -122,6 +131,8 @@ struct Endpoint {
   Signal signal;
   UINT32 packetFrames = 480;
   DeliveryTiming timing;
+  double driftPpm = 0.0;
+  std::vector<std::pair<std::int64_t, double>> driftChanges;  // [atMs since Start, ppm], in time order
   ScriptedStatuses scripted;
   std::optional<std::int64_t> lostAtMs;  // device lost from this virtual time on
   HRESULT lostStatus = AUDCLNT_E_DEVICE_INVALIDATED;

@@ -91,6 +91,12 @@ double signalValue(const Signal& signal, std::int64_t frame, DWORD rate) {
   return 0.0;
 }
 
+double signalAt(const Signal& signal, long double seconds) {
+  if (signal.kind != SignalKind::sine) return signalValue(signal, 0, 1);
+  const long double cycles = signal.frequency * seconds;
+  return signal.amplitude * std::sin(2.0 * std::numbers::pi * static_cast<double>(cycles - std::floor(cycles)));
+}
+
 void encodeFrame(double value, const MixFormat& format, BYTE* frame) {
   const std::size_t containerBytes = format.bits / 8;
   for (WORD channel = 0; channel < format.channels; ++channel)

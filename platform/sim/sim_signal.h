@@ -23,6 +23,10 @@ std::size_t frameBytes(const MixFormat& format);
 // The signal's value, about -1..1, at the frame with index frame since Start.
 double signalValue(const Signal& signal, std::int64_t frame, DWORD rate);
 
+// The signal's value at an instant, in seconds since Start: for a device
+// whose frames are not sampled at its announced rate.
+double signalAt(const Signal& signal, long double seconds);
+
 // Writes value into every channel of one frame, as the format stores it.
 void encodeFrame(double value, const MixFormat& format, BYTE* frame);
 
