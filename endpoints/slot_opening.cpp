@@ -109,6 +109,11 @@ bool reopenSlot(CaptureSlot& slot, IMMDevice* device, OpenFailure& failure) {
     failure = OpenFailure{"Start", status, faultReason::linkFailed};
     return false;
   }
+  // What the old device left in the ring would otherwise stand in for the
+  // new one's cushion, and a new device that starts a little late would
+  // then be read dry at every pass.
+  slot.startsAfresh = 1;
+  slot.freshFromCount = slot.ring.writeCount;
   return true;
 }
 

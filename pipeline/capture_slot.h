@@ -28,6 +28,11 @@ struct CaptureSlot {
   // stream was found gone, until it moves to another device.
   HRESULT lostStatus;
   std::int32_t loopback;  // opened in loopback: the desktop source
+  // Reopened on another device: once the old device's samples (those before
+  // freshFromCount) are written, the pacer holds it silent, as a source that
+  // starts late, until the new device has its cushion.
+  std::int32_t startsAfresh;
+  std::int64_t freshFromCount;
   IMMDevice* device;
   IAudioClient* audioClient;
   IAudioCaptureClient* captureClient;

@@ -44,18 +44,40 @@ bool stillIdle(bool idle, const SampleRing& ring, std::int64_t batchFrames) {
   return idle && unread < batchFrames + kHoldbackFrames;
 }
 
+// How many samples a slot reopened on another device gives this batch: the
+// old device's that are left, and the new device's too once they hold the
+// cushion after it. Short of that the slot goes idle after the old samples,
+// so the new device starts as a late source does.
+std::int64_t takenAfterSwitch(CaptureSlot& slot, bool& idleAfter, std::int64_t batchFrames) {
+  const SampleRing& ring = slot.ring;
+  const std::int64_t oldLeft = slot.freshFromCount > ring.readCount ? slot.freshFromCount - ring.readCount : 0;
+  if (oldLeft >= batchFrames) return batchFrames;
+  slot.startsAfresh = 0;
+  const std::int64_t newUnread = ring.writeCount - ring.readCount - oldLeft;
+  if (newUnread >= batchFrames - oldLeft + kHoldbackFrames) return batchFrames;
+  idleAfter = true;
+  return oldLeft;
+}
+
 // Returns false when standard output took less than the whole batch.
 bool writeBatch(SlotTable& table, int slotCount, bool (&slotIdle)[kMaxSlots], OutputFrameBuffer& output,
                 std::int64_t batchFrames) {
+  std::int64_t taken[kMaxSlots] = {};
+  bool idleAfter[kMaxSlots] = {};
   for (int s = 0; s < slotCount; ++s) {
-    SampleRing& ring = table.entries[s].ring;
+    CaptureSlot& slot = table.entries[s];
+    SampleRing& ring = slot.ring;
     slotIdle[s] = stillIdle(slotIdle[s], ring, batchFrames);
+    if (slotIdle[s]) slot.startsAfresh = 0;  // the new device starts as a late source anyway
     if (!slotIdle[s]) limitBacklog(ring, batchFrames);
+    taken[s] = slotIdle[s] ? 0 : batchFrames;
+    if (!slotIdle[s] && slot.startsAfresh != 0) taken[s] = takenAfterSwitch(slot, idleAfter[s], batchFrames);
   }
   std::int16_t* sample = output.samples;
   for (std::int64_t f = 0; f < batchFrames; ++f) {
-    for (int s = 0; s < slotCount; ++s) *sample++ = slotIdle[s] ? 0 : takeSample(table.entries[s].ring);
+    for (int s = 0; s < slotCount; ++s) *sample++ = f < taken[s] ? takeSample(table.entries[s].ring) : 0;
   }
+  for (int s = 0; s < slotCount; ++s) slotIdle[s] = slotIdle[s] || idleAfter[s];
   const std::size_t frameBytes = sizeof(std::int16_t) * static_cast<std::size_t>(slotCount);
   const std::size_t frames = static_cast<std::size_t>(batchFrames);
   if (std::fwrite(output.samples, frameBytes, frames, stdout) < frames) return false;
