@@ -74,3 +74,30 @@ test('"switched" lines become switched events with the slot, the new name and it
   assert.equal(bytes, 800);
   assert.equal((await capture.exited).stopped, true);
 });
+
+test('audiotap-sim: a new default playback device gives one switched event, and the stream keeps its length', async () => {
+  const endpoints = (headset) => ({ endpoints: [
+    { flow: 'capture', id: 'mic-1', name: 'Desk Mic', default: true, signal: { kind: 'constant', value: 0.25 } },
+    { flow: 'render', id: 'spk-1', name: 'Speakers', default: true, format: { rate: 44100 },
+      signal: { kind: 'constant', value: -0.25 } },
+    { flow: 'render', id: 'headset-1', name: 'Headset', format: { rate: 48000 },
+      signal: { kind: 'constant', value: 0.5 }, ...headset },
+  ] });
+  const record = async (headset) => {
+    const capture = startCapture({ mic: 'default', system: true, ...world({ stopAtMs: 2000, extra: endpoints(headset) }) });
+    const switched = [];
+    capture.on('switched', (event) => switched.push(event));
+    const chunks = [];
+    for await (const frames of capture) chunks.push(frames);
+    return { switched, pcm: Buffer.concat(chunks), exit: await capture.exited };
+  };
+  const still = await record({});
+  const moved = await record({ defaultAtMs: 1000 });
+  assert.deepEqual(still.switched, []);
+  assert.deepEqual(moved.switched, [{ slot: 'desktop', name: 'Headset', deviceRate: 48000 }]);
+  assert.equal(moved.exit.code, exitStatus.ok);
+  assert.equal(moved.pcm.length, still.pcm.length);
+  // The desktop channel ends on the headset's level (0.5 of full scale), the microphone's is untouched.
+  assert.equal(moved.pcm.readInt16LE(moved.pcm.length - 2), 16384);
+  assert.equal(moved.pcm.readInt16LE(moved.pcm.length - 4), still.pcm.readInt16LE(still.pcm.length - 4));
+});

@@ -83,3 +83,30 @@ echo '{{"event":"stopped"}}' >&2
     for events in (threaded.events, async_events):
         assert [e for e in events if isinstance(e, Switched)] == [
             Switched("desktop", "Headset", 48000), Switched("mic", "Micrófono USB", 16000)]
+
+
+def test_a_new_default_playback_device_on_audiotap_sim_gives_one_switched_event(world):
+    def endpoints(headset):
+        return {"endpoints": [
+            {"flow": "capture", "id": "mic-1", "name": "Desk Mic", "default": True,
+             "signal": {"kind": "constant", "value": 0.25}},
+            {"flow": "render", "id": "spk-1", "name": "Speakers", "default": True, "format": {"rate": 44100},
+             "signal": {"kind": "constant", "value": -0.25}},
+            {"flow": "render", "id": "headset-1", "name": "Headset", "format": {"rate": 48000},
+             "signal": {"kind": "constant", "value": 0.5}, **headset},
+        ]}
+
+    async def record(headset):
+        options = world(stop_at_ms=2000, extra=endpoints(headset))
+        async with audiotap.start_capture_async("default", True, **options) as capture:
+            pcm = b"".join([block async for block in capture])
+        return pcm, [e for e in capture.events if isinstance(e, Switched)], capture.exit
+
+    still, still_switched, _ = asyncio.run(record({}))
+    moved, moved_switched, exit = asyncio.run(record({"defaultAtMs": 1000}))
+    assert still_switched == []
+    assert moved_switched == [Switched("desktop", "Headset", 48000)]
+    assert exit.code == OK and len(moved) == len(still)
+    # The desktop channel ends on the headset's level, the microphone's is untouched.
+    assert moved[-2:] == (16384).to_bytes(2, "little", signed=True)
+    assert moved[-4:-2] == still[-4:-2]
