@@ -128,7 +128,7 @@ pa_operation* pa_context_subscribe(pa_context* context, pa_subscription_mask_t m
 
 void pa_context_unref(pa_context* context) { loaded().pa_context_unref(context); }
 
-size_t pa_frame_size(const pa_sample_spec* spec) { return loaded().pa_frame_size(spec); }
+size_t pa_frame_size(const pa_sample_spec* sampleSpec) { return loaded().pa_frame_size(sampleSpec); }
 
 void pa_operation_cancel(pa_operation* operation) { loaded().pa_operation_cancel(operation); }
 
@@ -148,7 +148,7 @@ int pa_proplist_sets(pa_proplist* properties, const char* key, const char* value
 
 pa_usec_t pa_rtclock_now() { return loaded().pa_rtclock_now(); }
 
-int pa_sample_spec_valid(const pa_sample_spec* spec) { return loaded().pa_sample_spec_valid(spec); }
+int pa_sample_spec_valid(const pa_sample_spec* sampleSpec) { return loaded().pa_sample_spec_valid(sampleSpec); }
 
 int pa_stream_connect_record(pa_stream* stream, const char* device, const pa_buffer_attr* attributes,
                              pa_stream_flags_t flags) {
@@ -169,8 +169,9 @@ const pa_buffer_attr* pa_stream_get_buffer_attr(pa_stream* stream) {
 
 pa_stream_state_t pa_stream_get_state(const pa_stream* stream) { return loaded().pa_stream_get_state(stream); }
 
-pa_stream* pa_stream_new(pa_context* context, const char* name, const pa_sample_spec* spec, const pa_channel_map* map) {
-  return loaded().pa_stream_new(context, name, spec, map);
+pa_stream* pa_stream_new(pa_context* context, const char* name, const pa_sample_spec* sampleSpec,
+                         const pa_channel_map* map) {
+  return loaded().pa_stream_new(context, name, sampleSpec, map);
 }
 
 int pa_stream_peek(pa_stream* stream, const void** data, size_t* bytes) {
@@ -179,4 +180,6 @@ int pa_stream_peek(pa_stream* stream, const void** data, size_t* bytes) {
 
 void pa_stream_unref(pa_stream* stream) { loaded().pa_stream_unref(stream); }
 
-size_t pa_usec_to_bytes(pa_usec_t time, const pa_sample_spec* spec) { return loaded().pa_usec_to_bytes(time, spec); }
+size_t pa_usec_to_bytes(pa_usec_t time, const pa_sample_spec* sampleSpec) {
+  return loaded().pa_usec_to_bytes(time, sampleSpec);
+}

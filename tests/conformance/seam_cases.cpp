@@ -660,6 +660,21 @@ void utf8ConversionAsTheLogicAsks(Probe& probe) {
   }
 }
 
+// One step of the capture loop's draining: the next packet taken and
+// released, or, with none announced, a 10 ms pause. GetNextPacketSize's status.
+HRESULT takePacketOrPause(IAudioCaptureClient* capture) {
+  UINT32 frames = 0;
+  const HRESULT status = capture->GetNextPacketSize(&frames);
+  if (SUCCEEDED(status) && frames > 0) {
+    BYTE* data = nullptr;
+    DWORD flags = 0;
+    if (SUCCEEDED(capture->GetBuffer(&data, &frames, &flags, nullptr, nullptr))) capture->ReleaseBuffer(frames);
+    return status;
+  }
+  Sleep(10);
+  return status;
+}
+
 void aRemovedDeviceIsReported(Probe& probe) {
   Ref<IMMDevice> device;
   const bool found = findByName(probe.enumerator, eCapture, probe.world.removableName, &device);
@@ -676,18 +691,7 @@ void aRemovedDeviceIsReported(Probe& probe) {
   // Drain as the capture loop does until GetNextPacketSize fails.
   HRESULT failure = S_OK;
   const double deadline = secondsNow() + kRemovalNoticeMs / 1000.0;
-  while (secondsNow() < deadline && SUCCEEDED(failure)) {
-    UINT32 frames = 0;
-    failure = stream.capture->GetNextPacketSize(&frames);
-    if (SUCCEEDED(failure) && frames > 0) {
-      BYTE* data = nullptr;
-      DWORD flags = 0;
-      if (SUCCEEDED(stream.capture->GetBuffer(&data, &frames, &flags, nullptr, nullptr)))
-        stream.capture->ReleaseBuffer(frames);
-      continue;
-    }
-    Sleep(10);
-  }
+  while (secondsNow() < deadline && SUCCEEDED(failure)) failure = takePacketOrPause(stream.capture.get());
   probe.checks.expect("GetNextPacketSize within 3 s of the removal",
                       FAILED(failure) ? statusText(failure) : "S_OK for 3 s", statusText(AUDCLNT_E_DEVICE_INVALIDATED));
 }
@@ -748,17 +752,8 @@ void aDefaultChangeIsTold(Probe& probe) {
   const std::string otherId = ready ? idOf(other.get()) : "";
   if (ready && checks.expectYes("the world made it the default", probe.world.makeDefaultRender(otherId.c_str()))) {
     const double changed = secondsNow();
-    while (!recorder.told() && secondsNow() - changed < kDefaultNoticeMs / 1000.0) {
-      UINT32 frames = 0;
-      if (SUCCEEDED(stream.capture->GetNextPacketSize(&frames)) && frames > 0) {
-        BYTE* data = nullptr;
-        DWORD flags = 0;
-        if (SUCCEEDED(stream.capture->GetBuffer(&data, &frames, &flags, nullptr, nullptr)))
-          stream.capture->ReleaseBuffer(frames);
-        continue;
-      }
-      Sleep(10);
-    }
+    while (!recorder.told() && secondsNow() - changed < kDefaultNoticeMs / 1000.0)
+      takePacketOrPause(stream.capture.get());
     checks.note("told after", number(static_cast<long long>((secondsNow() - changed) * 1000)) + " ms");
     checks.expect("OnDefaultDeviceChanged(eRender, eConsole, id) within 3 s of the change",
                   recorder.told() ? recorder.id() : "nothing for 3 s", otherId);

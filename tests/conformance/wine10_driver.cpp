@@ -70,6 +70,10 @@ bool preparePrefix(const std::string& prefix) {
   return true;
 }
 
+constexpr char kWinePulseKey[] = "HKCU\\Software\\Wine\\Drivers\\winepulse.drv";
+
+void forgetDefaultOutput() { wineQuietly({"wine", "reg", "delete", kWinePulseKey, "/v", "DefaultOutput", "/f"}, 60); }
+
 // Relays the program's lines and answers its requests; its exit status.
 int runProgram(const std::string& exe, PulseSeamWorld& world) {
   int toProgram[2];
@@ -98,12 +102,11 @@ int runProgram(const std::string& exe, PulseSeamWorld& world) {
       if (line == "world: remove-device" || line.rfind(makeDefault, 0) == 0) {
         // Wine's default output is its registry's, which winecfg writes: the
         // endpoint identifier under the driver's key.
-        const bool done =
-            line == "world: remove-device"
-                ? world.removeDevice()
-                : wineQuietly({"wine", "reg", "add", "HKCU\\Software\\Wine\\Drivers\\winepulse.drv", "/v",
-                               "DefaultOutput", "/t", "REG_SZ", "/d", line.substr(makeDefault.size()), "/f"},
-                              60) == 0;
+        const bool done = line == "world: remove-device"
+                              ? world.removeDevice()
+                              : wineQuietly({"wine", "reg", "add", kWinePulseKey, "/v", "DefaultOutput", "/t", "REG_SZ",
+                                             "/d", line.substr(makeDefault.size()), "/f"},
+                                            60) == 0;
         const char* answer = done ? "done\n" : "failed\n";
         if (write(toProgram[1], answer, std::strlen(answer)) < 0) std::perror("answering the program");
       } else {
@@ -150,7 +153,12 @@ int main(int argc, char** argv) {
     std::printf("wineboot -i did not prepare %s\n", prefix.c_str());
     return 1;
   }
+  // The world's default output is its sound server's, as in a new prefix:
+  // a default left in the registry by an earlier run would make the change
+  // asked for later no change at all.
+  forgetDefaultOutput();
   const int status = runProgram(exe, world);
+  forgetDefaultOutput();
   // The prefix is this test's own: nothing else of Wine may outlive the run.
   wineQuietly({"wineserver", "-k"}, 30);
   wineQuietly({"wineserver", "-w"}, 30);
